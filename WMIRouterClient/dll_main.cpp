@@ -1,9 +1,6 @@
-// The DLL entry point and the exports COM and registration tools call.
+// The DLL entry point. The exports themselves live with the module state.
 
 #include "WMIRouterClient/module.h"
-#include "WMIRouterClient/perf_factory.h"
-
-#include <new>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
 {
@@ -11,37 +8,4 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
         module::Attach(instance);
     }
     return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
-{
-    if (rclsid != CLSID_RouterPerfClient) {
-        return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    auto* factory = new (std::nothrow) CPerfFactory;
-    if (factory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    if (FAILED(hr)) {
-        delete factory;  // never referenced: its count is still 0
-        return hr;
-    }
-    return S_OK;
-}
-
-STDAPI DllCanUnloadNow()
-{
-    return module::CanUnloadNow();
-}
-
-// Self-registration is not available in this build.
-STDAPI DllRegisterServer()
-{
-    return E_FAIL;
-}
-
-STDAPI DllUnregisterServer()
-{
-    return E_FAIL;
 }

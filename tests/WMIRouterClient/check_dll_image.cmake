@@ -1,0 +1,38 @@
+# Checks the built DLL's tables: exactly the four COM server exports, without
+# decoration, and imports from Windows system DLLs only.
+execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+# The names follow the "[Ordinal/Name Pointer] Table" line, one "[ n] Name" a line.
+string(REPLACE "\n" ";" lines "${dump}")
+set(exports "")
+set(in_table FALSE)
+foreach(line IN LISTS lines)
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+        set(in_table TRUE)
+    elseif(in_table AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+        list(APPEND exports "${CMAKE_MATCH_1}")
+    elseif(in_table)
+        set(in_table FALSE)
+    endif()
+endforeach()
+list(SORT exports)
+set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
+if(NOT exports STREQUAL expected)
+    message(FATAL_ERROR "exports are [${exports}], expected [${expected}]")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(system_dlls kernel32.dll msvcrt.dll advapi32.dll ole32.dll oleaut32.dll user32.dll
+    shlwapi.dll ws2_32.dll version.dll shell32.dll rpcrt4.dll)
+foreach(line IN LISTS imports)
+    string(REPLACE "DLL Name: " "" name "${line}")
+    string(TOLOWER "${name}" lower)
+    list(FIND system_dlls "${lower}" found)
+    if(found EQUAL -1 AND NOT lower MATCHES "^api-ms-win-")
+        message(FATAL_ERROR "the DLL imports ${name}, which is not a Windows system DLL")
+    endif()
+endforeach()
+message(STATUS "exports: ${exports}; imports: ${imports}")
