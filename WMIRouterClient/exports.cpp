@@ -3,23 +3,13 @@
 #include "WMIRouterClient/module.h"
 #include "WMIRouterClient/perf_factory.h"
 
-#include <new>
-
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
     if (rclsid != CLSID_RouterPerfClient) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
-    auto* factory = new (std::nothrow) CPerfFactory;
-    if (factory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    if (FAILED(hr)) {
-        delete factory;  // never referenced: its count is still 0
-        return hr;
-    }
-    return S_OK;
+    const HRESULT hr = CreateComObject<CPerfFactory>(riid, ppv);
+    return FAILED(hr) ? hr : S_OK;
 }
 
 STDAPI DllCanUnloadNow()

@@ -3,8 +3,6 @@
 #include "WMIRouterClient/mf_perf_provider.h"
 #include "WMIRouterClient/module.h"
 
-#include <new>
-
 STDMETHODIMP CPerfFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 {
     if (ppv == nullptr) {
@@ -14,16 +12,8 @@ STDMETHODIMP CPerfFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
     if (outer != nullptr) {
         return CLASS_E_NOAGGREGATION;
     }
-    auto* provider = new (std::nothrow) MFPerfProvider;
-    if (provider == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = provider->QueryInterface(riid, ppv);
-    if (FAILED(hr)) {
-        delete provider;  // never referenced: its count is still 0
-        return hr;
-    }
-    return S_OK;
+    const HRESULT hr = CreateComObject<MFPerfProvider>(riid, ppv);
+    return FAILED(hr) ? hr : S_OK;
 }
 
 STDMETHODIMP CPerfFactory::LockServer(BOOL lock)

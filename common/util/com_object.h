@@ -9,6 +9,9 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <new>
+#include <utility>
+
 template <typename First, typename... Rest>
 class ComObject : public First, public Rest... {
 public:
@@ -73,3 +76,20 @@ private:
 
     volatile LONG references_ = 0;
 };
+
+// Creates a T (reference count 0) and hands `riid` of it to the caller. When
+// T does not answer for `riid` the object is destroyed again: nothing is left
+// behind and *ppv stays as QueryInterface left it.
+template <typename T, typename... Args>
+HRESULT CreateComObject(REFIID riid, void** ppv, Args&&... args)
+{
+    T* object = new (std::nothrow) T(std::forward<Args>(args)...);
+    if (object == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    if (FAILED(hr)) {
+        delete object;  // never referenced
+    }
+    return hr;
+}

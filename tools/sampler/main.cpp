@@ -2,36 +2,23 @@
 // serves its class.
 
 #include <windows.h>
-#include <unknwn.h>
 
 #include <cstdio>
 #include <cwchar>
 
-#include "common/util/unique_resource.h"
+#include "tools/host/provider_module.h"
 
 namespace {
 
-// {72390812-EE29-4309-9B19-ACF198DDB069}
-const CLSID kRouterPerfClient = {
-    0x72390812, 0xEE29, 0x4309, {0x9B, 0x19, 0xAC, 0xF1, 0x98, 0xDD, 0xB0, 0x69}};
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
-
-template <typename Fn>
-Fn Export(HMODULE module, const char* name)
+void Usage(FILE* out)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
-int Usage()
-{
-    std::fwprintf(stderr,
+    std::fwprintf(out,
                   L"usage: router-sampler [--dll PATH]\n"
                   L"  Loads the router client provider (default: RouterPerfClient.dll beside\n"
                   L"  this program), asks it for its class factory and creates a provider.\n");
-    return 2;
 }
+
+unsigned long Code(HRESULT hr) { return static_cast<unsigned long>(hr); }
 
 }  // namespace
 
@@ -42,44 +29,37 @@ int wmain(int argc, wchar_t** argv)
         if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc) {
             dllPath = argv[++i];
         } else if (std::wcscmp(argv[i], L"--help") == 0) {
-            Usage();
+            Usage(stdout);
             return 0;
         } else {
-            return Usage();
+            Usage(stderr);
+            return 2;
         }
     }
 
-    unique_module dll(::LoadLibraryW(dllPath));
-    if (!dll) {
-        std::fwprintf(stderr, L"router-sampler: cannot load %ls (error %lu)\n", dllPath,
-                      ::GetLastError());
-        return 1;
-    }
-    auto getClassObject = Export<GetClassObjectFn>(dll.get(), "DllGetClassObject");
-    auto canUnloadNow = Export<CanUnloadNowFn>(dll.get(), "DllCanUnloadNow");
-    if (getClassObject == nullptr || canUnloadNow == nullptr) {
-        std::fwprintf(stderr, L"router-sampler: %ls is not a COM server\n", dllPath);
+    ProviderModule provider;
+    if (!provider.Load(dllPath)) {
+        std::fwprintf(stderr, L"router-sampler: %ls\n", provider.Error().c_str());
         return 1;
     }
 
     IClassFactory* factory = nullptr;
-    HRESULT hr = getClassObject(kRouterPerfClient, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
+    HRESULT hr = provider.GetClassObject(kRouterPerfClientClsid, IID_IClassFactory,
+                                         reinterpret_cast<void**>(&factory));
     std::wprintf(L"DllGetClassObject({72390812-EE29-4309-9B19-ACF198DDB069}, IClassFactory): 0x%08lX\n",
-                 static_cast<unsigned long>(hr));
+                 Code(hr));
     if (FAILED(hr)) {
         return 1;
     }
-    IUnknown* provider = nullptr;
-    hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&provider));
-    std::wprintf(L"IClassFactory::CreateInstance(IUnknown): 0x%08lX\n", static_cast<unsigned long>(hr));
-    std::wprintf(L"DllCanUnloadNow with a provider alive: 0x%08lX\n",
-                 static_cast<unsigned long>(canUnloadNow()));
-    if (provider != nullptr) {
-        provider->Release();
+    IUnknown* object = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+    std::wprintf(L"IClassFactory::CreateInstance(IUnknown): 0x%08lX\n", Code(hr));
+    std::wprintf(L"DllCanUnloadNow with a provider alive: 0x%08lX\n", Code(provider.CanUnloadNow()));
+    if (object != nullptr) {
+        object->Release();
     }
     factory->Release();
-    const HRESULT unload = canUnloadNow();
-    std::wprintf(L"DllCanUnloadNow after release: 0x%08lX\n", static_cast<unsigned long>(unload));
+    const HRESULT unload = provider.CanUnloadNow();
+    std::wprintf(L"DllCanUnloadNow after release: 0x%08lX\n", Code(unload));
     return (SUCCEEDED(hr) && unload == S_OK) ? 0 : 1;
 }
