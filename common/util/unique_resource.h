@@ -107,3 +107,37 @@ using unique_module = unique_resource<module_traits>;
 using unique_view = unique_resource<view_traits>;
 using unique_hkey = unique_resource<hkey_traits>;
 using unique_sid = unique_resource<sid_traits>;
+
+// A COM interface pointer holding one reference, released by the owner.
+template <typename T>
+struct com_traits {
+    using type = T*;
+    static type none() noexcept { return nullptr; }
+    static void close(type p) noexcept { p->Release(); }
+};
+template <typename T>
+using com_ptr = unique_resource<com_traits<T>>;
+
+// Takes a further reference on `p` for the new owner.
+template <typename T>
+com_ptr<T> com_ref(T* p) noexcept
+{
+    if (p != nullptr) {
+        p->AddRef();
+    }
+    return com_ptr<T>(p);
+}
+
+// Queries `from` for Q; an empty owner when it does not answer.
+template <typename Q, typename T>
+com_ptr<Q> com_query(T* from, HRESULT* result = nullptr) noexcept
+{
+    Q* found = nullptr;
+    const HRESULT hr = from != nullptr
+                           ? from->QueryInterface(__uuidof(Q), reinterpret_cast<void**>(&found))
+                           : E_POINTER;
+    if (result != nullptr) {
+        *result = hr;
+    }
+    return com_ptr<Q>(SUCCEEDED(hr) ? found : nullptr);
+}
