@@ -2,6 +2,8 @@
 
 #include <clocale>
 
+#include "WMIRouterClient/perf_data_source.h"
+
 const CLSID CLSID_RouterPerfClient = {
     0x72390812, 0xEE29, 0x4309, {0x9B, 0x19, 0xAC, 0xF1, 0x98, 0xDD, 0xB0, 0x69}};
 
@@ -9,6 +11,7 @@ namespace {
 HINSTANCE g_module = nullptr;
 volatile LONG g_objectCount = 0;
 volatile LONG g_lockCount = 0;
+volatile LONG g_threadCount = 0;
 }  // namespace
 
 namespace module {
@@ -33,12 +36,22 @@ void LockServer(bool lock) noexcept
     }
 }
 
+void ThreadStarted() noexcept { ::InterlockedIncrement(&g_threadCount); }
+void ThreadEnded() noexcept { ::InterlockedDecrement(&g_threadCount); }
+LONG ThreadCount() noexcept { return g_threadCount; }
+
 HRESULT CanUnloadNow() noexcept
 {
-    return (g_lockCount == 0 && g_objectCount == 0) ? S_OK : S_FALSE;
+    return (g_lockCount == 0 && g_objectCount == 0 && g_threadCount == 0) ? S_OK : S_FALSE;
 }
 
 CountedObject::CountedObject() noexcept { ::InterlockedIncrement(&g_objectCount); }
-CountedObject::~CountedObject() { ::InterlockedDecrement(&g_objectCount); }
+
+CountedObject::~CountedObject()
+{
+    if (::InterlockedDecrement(&g_objectCount) == 0) {
+        CPerfDataSource::ReleaseProcessIfUnused();
+    }
+}
 
 }  // namespace module

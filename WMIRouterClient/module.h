@@ -24,11 +24,19 @@ LONG LockCount() noexcept;
 
 void LockServer(bool lock) noexcept;
 
-// S_OK when no counted object is alive and no server lock is held.
+// Threads running the module's code (the poller): the module must not be
+// unloaded under them.
+void ThreadStarted() noexcept;
+void ThreadEnded() noexcept;
+LONG ThreadCount() noexcept;
+
+// S_OK when no counted object is alive, no server lock is held and no
+// thread of the module is still running.
 HRESULT CanUnloadNow() noexcept;
 
 // Counted objects hold one of these: it counts the object for exactly as
-// long as the object exists.
+// long as the object exists. When the last one goes, the counter data
+// source goes with it, whichever kind of object was last.
 class CountedObject {
 public:
     CountedObject() noexcept;

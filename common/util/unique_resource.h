@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <type_traits>
 #include <utility>
 
 template <typename Traits>
@@ -28,6 +29,12 @@ public:
     }
 
     type get() const noexcept { return value_; }
+    // For owners of pointers (COM interfaces, buffers): reach the pointee.
+    template <typename U = type, typename = std::enable_if_t<std::is_pointer_v<U>>>
+    U operator->() const noexcept
+    {
+        return value_;
+    }
     explicit operator bool() const noexcept { return value_ != Traits::none(); }
 
     type release() noexcept { return std::exchange(value_, Traits::none()); }
