@@ -107,6 +107,7 @@ struct CPerfDataSource::Shared {
     // construction time is not copied until it changes.
     std::int64_t lastStamp = static_cast<std::int64_t>(std::time(nullptr));
     std::atomic<LogCallback> logCallback{nullptr};
+    std::atomic<std::uint64_t> polls{0};
     InstanceEntry instances[kInstanceCount];
 };
 
@@ -145,6 +146,11 @@ void CPerfDataSource::SetLogCallback(LogCallback callback) noexcept
 LogCallback CPerfDataSource::GetLogCallback() const noexcept
 {
     return shared_->logCallback.load();
+}
+
+std::uint64_t CPerfDataSource::PollCount() const noexcept
+{
+    return shared_->polls.load();
 }
 
 HRESULT CPerfDataSource::LoadPropertyHandles(IWbemClassObject* classObject) noexcept
@@ -254,6 +260,7 @@ HRESULT CPerfDataSource::SetShareMemoryData(Shared& shared)
             if (::WaitForSingleObject(shared.stopEvent.get(), kPollMilliseconds) != WAIT_TIMEOUT) {
                 return 0;
             }
+            shared.polls.fetch_add(1);
             RecursiveLockGuard viewGuard(g_routerBlock.ViewLock());
             const std::int64_t stamp = g_routerBlock.ReadStamp();
             if (stamp == shared.lastStamp) {

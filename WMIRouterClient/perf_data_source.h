@@ -67,6 +67,8 @@ public:
     void SetLogCallback(LogCallback callback) noexcept;
     LogCallback GetLogCallback() const noexcept;
     bool HasPoller() const noexcept { return static_cast<bool>(poller_); }
+    // How many times the poller has looked at the block.
+    std::uint64_t PollCount() const noexcept;
     std::int32_t PropertyHandle(int counterIndex) const noexcept { return propertyHandles_[counterIndex]; }
 
     // The process-wide data source: created by the first provider that
