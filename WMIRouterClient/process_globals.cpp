@@ -6,8 +6,6 @@
 
 #include "WMIRouterClient/log_contexts.h"
 
-const wchar_t kRouterBlockName[] = L"Global\\WMIZANRouterCounterPerformanceProvider";
-
 LogContext g_providerLogContext;
 
 // Released at unload by its destructor, after every poller has ended.

@@ -31,6 +31,5 @@ static_assert(offsetof(wmirouter_perf_t, work_queue_size) == 32, "layout shared 
 static_assert(offsetof(wmirouter_perf_t, bypass_sent_msg) == 40, "layout shared with the router");
 static_assert(offsetof(wmirouter_perf_t, bypass_rcvd_msg) == 48, "layout shared with the router");
 
-// "Global\\WMIZANRouterCounterPerformanceProvider"
-extern const wchar_t kRouterBlockName[];
+inline constexpr wchar_t kRouterBlockName[] = L"Global\\WMIZANRouterCounterPerformanceProvider";
 constexpr unsigned kRouterBlockNameLimit = 255;

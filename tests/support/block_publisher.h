@@ -9,6 +9,7 @@
 
 #include "WMIRouterClient/shared_mem.h"
 #include "tools/router-sim/publisher.h"
+#include "wait_until.h"
 
 class BlockPublisher {
 public:
@@ -22,20 +23,3 @@ public:
 private:
     std::unique_ptr<WMISharedMem<wmirouter_perf_t>> block_;
 };
-
-// Polls `condition` until it holds or `milliseconds` pass; the answer is the
-// condition's last value.
-template <typename Condition>
-bool WaitUntil(Condition condition, unsigned milliseconds = 5000)
-{
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (::GetTickCount64() >= deadline) {
-            return condition();
-        }
-        ::Sleep(5);
-    }
-}

@@ -1,0 +1,93 @@
+#include "child_process.h"
+
+#include <vector>
+
+namespace {
+std::wstring ProgramBeside(const std::wstring& name)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder + name;
+}
+}  // namespace
+
+ChildProcess::~ChildProcess()
+{
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.get(), 255);
+        ::WaitForSingleObject(process_.get(), 10000);
+    }
+    if (reader_.joinable()) {
+        reader_.join();  // the pipe breaks when the child has gone
+    }
+}
+
+bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    unique_handle writeEnd;
+    if (!::CreatePipe(output_.put(), writeEnd.put(), &inheritable, 0) ||
+        !::SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0)) {
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    const std::wstring path = ProgramBeside(program);
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    writeEnd.reset();  // the child holds the only write end now
+    reader_ = std::thread([this] {
+        char chunk[4096];
+        DWORD read = 0;
+        while (::ReadFile(output_.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) {
+            std::lock_guard<std::mutex> guard(lock_);
+            captured_.append(chunk, read);
+        }
+    });
+    return true;
+}
+
+bool ChildProcess::Wait(DWORD milliseconds, DWORD& exitCode)
+{
+    if (!process_ || ::WaitForSingleObject(process_.get(), milliseconds) != WAIT_OBJECT_0) {
+        return false;
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+    return ::GetExitCodeProcess(process_.get(), &exitCode) != FALSE;
+}
+
+std::string ChildProcess::Output() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return captured_;
+}
+
+long RunToEnd(const std::wstring& program, const std::wstring& arguments, std::string& output,
+              DWORD milliseconds)
+{
+    ChildProcess child;
+    if (!child.Start(program, arguments)) {
+        output = "cannot start the program";
+        return -1;
+    }
+    DWORD exitCode = 0;
+    const bool ended = child.Wait(milliseconds, exitCode);
+    output = child.Output();
+    return ended ? static_cast<long>(exitCode) : -1;
+}
