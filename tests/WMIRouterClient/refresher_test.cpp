@@ -1,10 +1,15 @@
 // Refreshers as WMI drives them: the block opened at construction, the
 // instance handed out, enumerator slots and object ids, the client check.
 
+#include <regex>
+
 #include "WMIRouterClient/module.h"
 #include "WMIRouterClient/process_globals.h"
 #include "WMIRouterClient/refresher.h"
 #include "block_publisher.h"
+#include "file_contents.h"
+#include "scoped_environment_variable.h"
+#include "scoped_temp_folder.h"
 #include "provider_fixture.h"
 
 namespace {
@@ -26,6 +31,9 @@ protected:
 
 TEST_F(RefresherTest, WithoutABlockItReportsAndStillRefreshesZeros)
 {
+    // The diagnostic log takes its folder from TEMP on first use.
+    ScopedTempFolder temp;
+    ScopedEnvironmentVariable tempVariable(L"TEMP", temp.Path().c_str());
     com_ptr<IWbemHiPerfProvider> provider = NewProvider();
     LogRecorder::Clear();
     com_ptr<IWbemRefresher> refresher = NewRefresher(provider.get());
@@ -33,6 +41,27 @@ TEST_F(RefresherTest, WithoutABlockItReportsAndStillRefreshesZeros)
     EXPECT_TRUE(messages.empty()) << "refreshers report to the diagnostic log, not elsewhere";
     EXPECT_EQ(L"Cannot access to shared memory for Router general counters",
               std::wstring(g_providerLogContext.text));
+
+    // The absent block at level 3 and the refresher's failure at level 1;
+    // the level-4 trace stays out of the file.
+    SYSTEMTIME today = {};
+    ::GetLocalTime(&today);
+    wchar_t day[16] = {};
+    _snwprintf(day, 15, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((temp.Path() + L"\\" + day + L"\\*_log_*.txt").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    ::FindClose(search);
+    const auto lines = SplitCrLfLines(ReadFileBytes(temp.Path() + L"\\" + day + L"\\" + found.cFileName));
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(
+        R"(\d\d/\d\d \d\d:\d\d:\d\d\|  \[WMISharedMem<struct wmirouter_perf_t>::Acquire\]- )"
+        R"(Shared memory \[Global\\WMIZANRouterCounterPerformanceProvider\] for performance provider not created yet)")))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(
+        R"(\d\d/\d\d \d\d:\d\d:\d\d\|E \[CRefresher::CRefresher\]- )"
+        R"(Cannot access to shared memory for Router general counters)")))
+        << lines[1];
     com_ptr<wmihost::HiPerfEnum> enumerator;
     EXPECT_EQ(0, AddEnumerator(provider.get(), refresher.get(), enumerator));
     provider.reset();
