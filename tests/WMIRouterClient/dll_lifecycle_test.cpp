@@ -22,7 +22,7 @@ protected:
     {
         ASSERT_TRUE(dll_.Load(L"RouterPerfClient.dll")) << std::string(dll_.Error().begin(), dll_.Error().end());
         std::wstring error;
-        host_ = wmihost::Host::FromMof(BesideProgram(L"RouterClientPerf.mof"),
+        host_ = wmihost::Host::FromMof(FileBesideProgram(L"RouterClientPerf.mof"),
                                        L"Win32_PerfRawData_Marrowfell_Router_Client", error);
         ASSERT_TRUE(host_);
     }

@@ -5,15 +5,6 @@
 #include "WMIRouterClient/module.h"
 #include "WMIRouterClient/perf_data_source.h"
 
-std::wstring BesideProgram(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + name;
-}
-
 Counters ReadCounters(IWbemObjectAccess* instance)
 {
     static const wchar_t* const names[] = {L"bypass_rcvd_msg", L"bypass_sent_msg", L"dev_conns",
@@ -28,7 +19,7 @@ Counters ReadCounters(IWbemObjectAccess* instance)
 void ProviderTest::SetUp()
 {
     std::wstring error;
-    host_ = wmihost::Host::FromMof(BesideProgram(L"RouterClientPerf.mof"),
+    host_ = wmihost::Host::FromMof(FileBesideProgram(L"RouterClientPerf.mof"),
                                    L"Win32_PerfRawData_Marrowfell_Router_Client", error);
     ASSERT_TRUE(host_) << std::string(error.begin(), error.end());
     liveAtStart_ = host_->LiveObjects();

@@ -16,14 +16,12 @@
 
 #include "common/util/unique_resource.h"
 #include "log_recorder.h"
+#include "tools/host/provider_module.h"
 #include "tools/wmi_host/host.h"
 
 // WMI's result codes are enumerators of an unsigned type; tables hold them
 // as the HRESULTs the provider returns.
 constexpr HRESULT Hr(unsigned long code) { return static_cast<HRESULT>(code); }
-
-// A file beside the running test program.
-std::wstring BesideProgram(const wchar_t* name);
 
 // The five counters of an instance, in counter order.
 using Counters = std::array<DWORD, 5>;

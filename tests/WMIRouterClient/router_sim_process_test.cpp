@@ -12,10 +12,7 @@ namespace {
 TEST_F(ProviderTest, FollowsRouterSimRunningInAnotherProcess)
 {
     ChildProcess router;
-    ASSERT_TRUE(router.Start(L"router-sim.exe", L"--pattern same --rate 200 --duration 4"));
-    ASSERT_TRUE(WaitUntil([] {
-        return unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName)).get() != nullptr;
-    }, 30000)) << router.Output();
+    ASSERT_TRUE(StartRouterSim(router, L"--pattern same --rate 200 --duration 4")) << router.Output();
 
     com_ptr<IWbemHiPerfProvider> provider = NewProvider();
     com_ptr<IWbemRefresher> refresher = NewRefresher(provider.get());

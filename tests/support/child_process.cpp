@@ -2,16 +2,9 @@
 
 #include <vector>
 
-namespace {
-std::wstring ProgramBeside(const std::wstring& name)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + name;
-}
-}  // namespace
+#include "WMIRouterClient/wmirouter_perf.h"
+#include "tools/host/provider_module.h"
+#include "wait_until.h"
 
 ChildProcess::~ChildProcess()
 {
@@ -38,7 +31,7 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     startup.hStdInput = nullptr;
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();
-    const std::wstring path = ProgramBeside(program);
+    const std::wstring path = FileBesideProgram(program.c_str());
     std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -90,4 +83,11 @@ long RunToEnd(const std::wstring& program, const std::wstring& arguments, std::s
     const bool ended = child.Wait(milliseconds, exitCode);
     output = child.Output();
     return ended ? static_cast<long>(exitCode) : -1;
+}
+
+bool StartRouterSim(ChildProcess& router, const std::wstring& arguments)
+{
+    return router.Start(L"router-sim.exe", arguments) && WaitUntil([] {
+        return unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName)).get() != nullptr;
+    }, 30000);
 }

@@ -36,3 +36,6 @@ private:
 // Runs a program to its end; the exit code, or -1 when it outlived `milliseconds`.
 long RunToEnd(const std::wstring& program, const std::wstring& arguments, std::string& output,
               DWORD milliseconds = 60000);
+
+// Starts router-sim with `arguments` and waits until its block exists.
+bool StartRouterSim(ChildProcess& router, const std::wstring& arguments);

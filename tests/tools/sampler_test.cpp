@@ -33,10 +33,7 @@ std::vector<std::string> Lines(const std::string& text)
 TEST(RouterSampler, PrintsTypeperfCsvThatFollowsTheRouter)
 {
     ChildProcess router;
-    ASSERT_TRUE(router.Start(L"router-sim.exe", L"--pattern same --rate 50 --duration 0"));
-    ASSERT_TRUE(WaitUntil([] {
-        return unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName)).get() != nullptr;
-    }, 30000)) << router.Output();
+    ASSERT_TRUE(StartRouterSim(router, L"--pattern same --rate 50 --duration 0")) << router.Output();
 
     std::string output;
     ASSERT_EQ(0, RunToEnd(L"router-sampler.exe", L"--samples 4 --interval 300", output)) << output;

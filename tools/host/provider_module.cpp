@@ -3,6 +3,15 @@
 const CLSID kRouterPerfClientClsid = {
     0x72390812, 0xEE29, 0x4309, {0x9B, 0x19, 0xAC, 0xF1, 0x98, 0xDD, 0xB0, 0x69}};
 
+std::wstring FileBesideProgram(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder + name;
+}
+
 namespace {
 template <typename Fn>
 Fn Bind(HMODULE module, const char* name)

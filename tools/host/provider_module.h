@@ -10,6 +10,10 @@
 
 #include "common/util/unique_resource.h"
 
+// A file in the folder of the running program, where the DLL, the class
+// definition and the tools are installed side by side.
+std::wstring FileBesideProgram(const wchar_t* name);
+
 // {72390812-EE29-4309-9B19-ACF198DDB069}
 extern const CLSID kRouterPerfClientClsid;
 

@@ -43,15 +43,6 @@ void Usage(FILE* out)
         kDefaultClass);
 }
 
-std::wstring BesideProgram(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + name;
-}
-
 bool ParseUnsigned(const wchar_t* text, unsigned long low, unsigned long high, unsigned long& value)
 {
     wchar_t* end = nullptr;
@@ -62,8 +53,8 @@ bool ParseUnsigned(const wchar_t* text, unsigned long low, unsigned long high, u
 // 0 to go on, else the exit code.
 int ParseOptions(int argc, wchar_t** argv, Options& options)
 {
-    options.dll = BesideProgram(L"RouterPerfClient.dll");
-    options.mof = BesideProgram(L"RouterClientPerf.mof");
+    options.dll = FileBesideProgram(L"RouterPerfClient.dll");
+    options.mof = FileBesideProgram(L"RouterClientPerf.mof");
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         const wchar_t* value = i + 1 < argc ? argv[i + 1] : nullptr;
