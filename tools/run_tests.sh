@@ -4,4 +4,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ROUTER_BUILD_DIR:-$root/build}
 bash "$root/tools/bootstrap.sh"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+status=0
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" || status=$?
+# Nothing of the run stays behind: the Wine server and its programs end here.
+"$build/wine-run" --stop >/dev/null 2>&1 || true
+exit "$status"
