@@ -2,6 +2,7 @@
 
 #include "WMIRouterClient/module.h"
 #include "WMIRouterClient/perf_factory.h"
+#include "kov_wmi/com_registration.h"
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
@@ -17,13 +18,16 @@ STDAPI DllCanUnloadNow()
     return module::CanUnloadNow();
 }
 
-// Self-registration is not available in this build.
+// Neither export passes a callback: registration tools show only the result.
 STDAPI DllRegisterServer()
 {
-    return E_FAIL;
+    return kov_wmi::RegisterCOM(CLSID_RouterPerfClient, module::Handle(), L"Marrowfell Router Client",
+                                L"Marrowfell.Router.Client.1", L"Marrowfell.Router.Client", nullptr)
+               ? S_OK
+               : E_FAIL;
 }
 
 STDAPI DllUnregisterServer()
 {
-    return E_FAIL;
+    return kov_wmi::UnregisterCOM(CLSID_RouterPerfClient, nullptr) ? S_OK : E_FAIL;
 }

@@ -7,3 +7,6 @@
 
 // The block object, the counter data source and the refresher.
 extern LogContext g_providerLogContext;
+
+// The event-source operations.
+extern LogContext g_eventSourceLogContext;

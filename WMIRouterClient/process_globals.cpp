@@ -7,6 +7,7 @@
 #include "WMIRouterClient/log_contexts.h"
 
 LogContext g_providerLogContext;
+LogContext g_eventSourceLogContext;
 
 // Released at unload by its destructor, after every poller has ended.
 WMISharedMem<wmirouter_perf_t> g_routerBlock(true);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds everything, starts router-sim (the router stand-in)
-# publishing counters, samples them through the provider DLL exactly as WMI
-# would drive it, prints typeperf-style CSV, and stops the stand-in.
+# publishing counters, registers the provider DLL, samples the counters
+# through it exactly as WMI would drive it, prints typeperf-style CSV, and
+# stops the stand-in.
 # Options after the command go to router-sampler (see its --help).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,4 +24,6 @@ done
 grep -q 'publishing' "$log" || { echo "router-sim did not start" >&2; exit 1; }
 head -n 1 "$log" >&2
 
+# Registered as on a Windows machine, the provider is activated through COM.
+(cd "$bin" && "$wine" regsvr32 /s RouterPerfClient.dll)
 "$wine" "$bin/router-sampler.exe" --samples 8 --interval 1000 "$@"

@@ -7,6 +7,7 @@
 
 #include <clocale>
 
+#include "common/util/unique_resource.h"
 #include "tools/host/provider_module.h"
 
 namespace {
@@ -45,6 +46,21 @@ TEST_F(ProviderDll, ServesItsClassAndUnloadsWhenTheLastObjectGoes)
     dll_.Unload();
     ASSERT_TRUE(dll_.Load(L"RouterPerfClient.dll")) << dll_.Error();
     EXPECT_EQ(S_OK, dll_.CanUnloadNow());
+}
+
+TEST(MessageTable, RendersTheInsertionStringOfEachLoggerEvent)
+{
+    unique_module dll(::LoadLibraryExW(L"RouterPerfClient.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(dll);
+    for (DWORD id : {0xEFFF2710u, 0xAFFF4E20u, 0x6FFF7530u, 0x6FFFC350u}) {
+        const wchar_t* inserts[] = {L"queue limit reached: 1000 records dropped"};
+        wchar_t text[512] = {};
+        const DWORD units = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                             dll.get(), id, 0, text, 512,
+                                             reinterpret_cast<va_list*>(const_cast<wchar_t**>(inserts)));
+        EXPECT_NE(0u, units) << std::hex << id << " error " << std::dec << ::GetLastError();
+        EXPECT_STREQ(L"queue limit reached: 1000 records dropped\r\n", text) << std::hex << id;
+    }
 }
 
 }  // namespace

@@ -31,7 +31,9 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     startup.hStdInput = nullptr;
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();
-    const std::wstring path = FileBesideProgram(program.c_str());
+    // A bare name is a program installed beside the test program.
+    const std::wstring path =
+        program.find_first_of(L"\\:") == std::wstring::npos ? FileBesideProgram(program.c_str()) : program;
     std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -43,12 +45,30 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     ::CloseHandle(info.hThread);
     process_.reset(info.hProcess);
     writeEnd.reset();  // the child holds the only write end now
+    // Polled rather than read to the end: a program the child starts (Wine
+    // starts a desktop process for GUI programs) may inherit the write end
+    // and keep the pipe open long after the child itself has gone.
     reader_ = std::thread([this] {
         char chunk[4096];
-        DWORD read = 0;
-        while (::ReadFile(output_.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) {
-            std::lock_guard<std::mutex> guard(lock_);
-            captured_.append(chunk, read);
+        for (;;) {
+            DWORD available = 0;
+            if (!::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr)) {
+                break;  // every writer has gone
+            }
+            if (available > 0) {
+                DWORD read = 0;
+                if (!::ReadFile(output_.get(), chunk, available < sizeof chunk ? available : sizeof chunk, &read,
+                                nullptr)) {
+                    break;
+                }
+                std::lock_guard<std::mutex> guard(lock_);
+                captured_.append(chunk, read);
+                continue;
+            }
+            if (::WaitForSingleObject(process_.get(), 5) == WAIT_OBJECT_0 &&
+                (!::PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0)) {
+                break;  // the child has ended and everything it wrote is read
+            }
         }
     });
     return true;
@@ -90,4 +110,11 @@ bool StartRouterSim(ChildProcess& router, const std::wstring& arguments)
     return router.Start(L"router-sim.exe", arguments) && WaitUntil([] {
         return unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName)).get() != nullptr;
     }, 30000);
+}
+
+std::wstring SystemProgram(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
 }

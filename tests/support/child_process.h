@@ -19,6 +19,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    // `program` is a full path, or the name of a program beside the test program.
     bool Start(const std::wstring& program, const std::wstring& arguments);
     // False when the child has not ended within `milliseconds`.
     bool Wait(DWORD milliseconds, DWORD& exitCode);
@@ -39,3 +40,6 @@ long RunToEnd(const std::wstring& program, const std::wstring& arguments, std::s
 
 // Starts router-sim with `arguments` and waits until its block exists.
 bool StartRouterSim(ChildProcess& router, const std::wstring& arguments);
+
+// A program of the system folder (regsvr32.exe, reg.exe, cmd.exe).
+std::wstring SystemProgram(const wchar_t* name);

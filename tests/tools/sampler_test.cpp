@@ -13,6 +13,7 @@
 #include "WMIRouterClient/wmirouter_perf.h"
 #include "child_process.h"
 #include "common/util/unique_resource.h"
+#include "tools/host/provider_module.h"
 #include "wait_until.h"
 
 namespace {
@@ -36,7 +37,7 @@ TEST(RouterSampler, PrintsTypeperfCsvThatFollowsTheRouter)
     ASSERT_TRUE(StartRouterSim(router, L"--pattern same --rate 50 --duration 0")) << router.Output();
 
     std::string output;
-    ASSERT_EQ(0, RunToEnd(L"router-sampler.exe", L"--samples 4 --interval 300", output)) << output;
+    ASSERT_EQ(0, RunToEnd(L"router-sampler.exe", L"--dll RouterPerfClient.dll --samples 4 --interval 300", output)) << output;
     const std::vector<std::string> lines = Lines(output);
     ASSERT_EQ(5u, lines.size()) << output;
 
@@ -62,6 +63,31 @@ TEST(RouterSampler, PrintsTypeperfCsvThatFollowsTheRouter)
     }
 }
 
+long Regsvr32(const std::wstring& options)
+{
+    std::string output;
+    return RunToEnd(SystemProgram(L"regsvr32.exe"),
+                    options + L" \"" + FileBesideProgram(L"RouterPerfClient.dll") + L"\"", output);
+}
+
+TEST(RouterSampler, ActivatesARegisteredProviderThroughCom)
+{
+    ASSERT_EQ(0, Regsvr32(L"/s"));
+    ChildProcess router;
+    ASSERT_TRUE(StartRouterSim(router, L"--pattern same --rate 50 --duration 0")) << router.Output();
+    std::string output;
+    EXPECT_EQ(0, RunToEnd(L"router-sampler.exe", L"--samples 2 --interval 200", output)) << output;
+    EXPECT_EQ(3u, Lines(output).size()) << output;
+    EXPECT_EQ(0, Regsvr32(L"/s /u"));
+
+    EXPECT_EQ(1, RunToEnd(L"router-sampler.exe", L"--samples 1", output));
+    const std::vector<std::string> lines = Lines(output);
+    ASSERT_EQ(1u, lines.size()) << output;
+    EXPECT_EQ("router-sampler: the provider is not registered: run \"regsvr32 RouterPerfClient.dll\" as an "
+              "administrator, or pass --dll PATH to load it directly",
+              lines[0]);
+}
+
 TEST(RouterSampler, BadUseGivesOneLineAndAFailingExit)
 {
     const struct {
@@ -73,7 +99,7 @@ TEST(RouterSampler, BadUseGivesOneLineAndAFailingExit)
         {L"--interval", 2, "--interval needs a value"},
         {L"--dll no-such-provider.dll", 1, "cannot load no-such-provider.dll"},
         {L"--class Win32_NoSuchClass", 1, "Win32_NoSuchClass"},
-        {L"--samples 1", 1, "does not exist: start the router (or router-sim) first"},
+        {L"--dll RouterPerfClient.dll --samples 1", 1, "does not exist: start the router (or router-sim) first"},
     };
     for (const auto& c : cases) {
         std::string output;

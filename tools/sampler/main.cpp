@@ -22,7 +22,7 @@ namespace {
 constexpr const wchar_t* kDefaultClass = L"Win32_PerfRawData_Marrowfell_Router_Client";
 
 struct Options {
-    std::wstring dll;
+    std::wstring dll;  // empty: activate through COM
     std::wstring mof;
     std::wstring className = kDefaultClass;
     DWORD intervalMs = 1000;
@@ -34,10 +34,11 @@ void Usage(FILE* out)
     std::fwprintf(out,
         L"usage: router-sampler [--samples N] [--interval MS] [--dll PATH] [--mof PATH]\n"
         L"                      [--class NAME]\n"
-        L"  Loads the router client provider the way WMI does, refreshes its counters\n"
-        L"  N times (default 10), MS milliseconds apart (default 1000), and prints them\n"
-        L"  as CSV in typeperf's layout. The router (or router-sim) must be running.\n"
-        L"  --dll   the provider DLL (default: RouterPerfClient.dll beside this program)\n"
+        L"  Activates the router client provider through COM the way WMI does,\n"
+        L"  refreshes its counters N times (default 10), MS milliseconds apart\n"
+        L"  (default 1000), and prints them as CSV in typeperf's layout. The router\n"
+        L"  (or router-sim) must be running and the provider registered (regsvr32).\n"
+        L"  --dll   load this provider DLL directly instead of through COM\n"
         L"  --mof   the class definition (default: RouterClientPerf.mof beside it)\n"
         L"  --class the counter class (default: %ls)\n",
         kDefaultClass);
@@ -53,7 +54,6 @@ bool ParseUnsigned(const wchar_t* text, unsigned long low, unsigned long high, u
 // 0 to go on, else the exit code.
 int ParseOptions(int argc, wchar_t** argv, Options& options)
 {
-    options.dll = FileBesideProgram(L"RouterPerfClient.dll");
     options.mof = FileBesideProgram(L"RouterClientPerf.mof");
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
@@ -152,17 +152,48 @@ std::wstring Hex(HRESULT hr)
     return text;
 }
 
+// The provider object, from the DLL loaded by path or activated through COM.
+bool CreateProvider(const Options& options, ProviderModule& dll, com_ptr<IWbemProviderInit>& init)
+{
+    HRESULT hr = S_OK;
+    if (options.dll.empty()) {
+        hr = ::CoCreateInstance(kRouterPerfClientClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemProviderInit,
+                                reinterpret_cast<void**>(init.put()));
+        if (hr == REGDB_E_CLASSNOTREG) {
+            Fail(L"the provider is not registered: run \"regsvr32 RouterPerfClient.dll\" as an administrator, "
+                 L"or pass --dll PATH to load it directly");
+            return false;
+        }
+        if (FAILED(hr)) {
+            Fail(L"COM cannot activate the provider (" + Hex(hr) + L")");
+            return false;
+        }
+        return true;
+    }
+    if (!dll.Load(options.dll.c_str())) {
+        Fail(dll.Error());
+        return false;
+    }
+    com_ptr<IClassFactory> factory;
+    hr = dll.GetClassObject(kRouterPerfClientClsid, IID_IClassFactory, reinterpret_cast<void**>(factory.put()));
+    if (FAILED(hr)) {
+        Fail(options.dll + L" does not serve the router client class (" + Hex(hr) + L")");
+        return false;
+    }
+    hr = factory->CreateInstance(nullptr, IID_IWbemProviderInit, reinterpret_cast<void**>(init.put()));
+    if (FAILED(hr)) {
+        Fail(L"the provider cannot be created (" + Hex(hr) + L")");
+        return false;
+    }
+    return true;
+}
+
 int Sample(const Options& options, ProviderModule& dll)
 {
     std::wstring error;
     std::unique_ptr<wmihost::Host> host = wmihost::Host::FromMof(options.mof, options.className, error);
     if (!host) {
         return Fail(error);
-    }
-    // No block, nothing to sample: say so rather than print zeros.
-    if (!unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName))) {
-        return Fail(std::wstring(L"the router's counter block ") + kRouterBlockName +
-                    L" does not exist: start the router (or router-sim) first");
     }
     std::vector<std::wstring> counters;
     for (const auto& property : host->Definition().properties) {
@@ -171,21 +202,18 @@ int Sample(const Options& options, ProviderModule& dll)
         }
     }
 
-    com_ptr<IClassFactory> factory;
-    HRESULT hr = dll.GetClassObject(kRouterPerfClientClsid, IID_IClassFactory,
-                                    reinterpret_cast<void**>(factory.put()));
-    if (FAILED(hr)) {
-        return Fail(options.dll + L" does not serve the router client class (" + Hex(hr) + L")");
-    }
     com_ptr<IWbemProviderInit> init;
-    hr = factory->CreateInstance(nullptr, IID_IWbemProviderInit, reinterpret_cast<void**>(init.put()));
-    factory.reset();
-    if (FAILED(hr)) {
-        return Fail(L"the provider cannot be created (" + Hex(hr) + L")");
+    if (!CreateProvider(options, dll, init)) {
+        return 1;
+    }
+    // No block, nothing to sample: say so rather than print zeros.
+    if (!unique_handle(::OpenFileMappingW(FILE_MAP_READ, FALSE, kRouterBlockName))) {
+        return Fail(std::wstring(L"the router's counter block ") + kRouterBlockName +
+                    L" does not exist: start the router (or router-sim) first");
     }
     com_ptr<wmihost::InitSink> initSink = host->NewInitSink();
     wchar_t ns[] = L"root\\cimv2";
-    hr = init->Initialize(nullptr, 0, ns, nullptr, host->Services(), nullptr, initSink.get());
+    HRESULT hr = init->Initialize(nullptr, 0, ns, nullptr, host->Services(), nullptr, initSink.get());
     const auto statuses = initSink->Statuses();
     if (FAILED(hr) || statuses.empty() || statuses.back().first != WBEM_S_INITIALIZED) {
         return Fail(L"the provider did not initialise for class " + options.className + L" (" +
@@ -239,14 +267,9 @@ int wmain(int argc, wchar_t** argv)
 
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ProviderModule dll;
-    int exit = 1;
-    if (!dll.Load(options.dll.c_str())) {
-        exit = Fail(dll.Error());
-    } else {
-        exit = Sample(options, dll);
-        if (exit == 0 && dll.CanUnloadNow() != S_OK) {
-            exit = Fail(L"the provider still holds objects after every reference was released");
-        }
+    int exit = Sample(options, dll);
+    if (exit == 0 && dll.IsLoaded() && dll.CanUnloadNow() != S_OK) {
+        exit = Fail(L"the provider still holds objects after every reference was released");
     }
     dll.Unload();
     if (SUCCEEDED(com)) {
