@@ -21,6 +21,25 @@ struct bstr_traits {
 };
 using unique_bstr = unique_resource<bstr_traits>;
 
+// The refresher a method was handed, once the client may go on: null with
+// `result` set when the client is refused, no refresher was given (the
+// method's own answer for that) or it is not one of this module's.
+CRefresher* OurRefresher(IWbemRefresher* refresher, HRESULT whenNull, HRESULT& result)
+{
+    HRESULT impersonation = S_OK;
+    result = CheckClient(impersonation);
+    if (result != S_OK) {
+        return nullptr;
+    }
+    if (refresher == nullptr) {
+        result = whenNull;
+        return nullptr;
+    }
+    CRefresher* ours = CRefresher::FromInterface(refresher);
+    result = ours != nullptr ? S_OK : static_cast<HRESULT>(WBEM_E_INVALID_PARAMETER);
+    return ours;
+}
+
 }  // namespace
 
 STDMETHODIMP MFPerfProvider::Initialize(LPWSTR /*user*/, LONG /*flags*/, LPWSTR namespaceName,
@@ -154,16 +173,12 @@ STDMETHODIMP MFPerfProvider::CreateRefreshableObject(IWbemServices* services,
                                                      IWbemContext* /*context*/,
                                                      IWbemObjectAccess** refreshable, LONG* id)
 {
-    HRESULT impersonation = S_OK;
-    const HRESULT allowed = CheckClient(impersonation);
-    if (allowed != S_OK) {
-        return allowed;
-    }
-    if (services == nullptr || objectTemplate == nullptr || refresher == nullptr) {
-        return WBEM_E_INVALID_PARAMETER;
-    }
-    CRefresher* ours = CRefresher::FromInterface(refresher);
+    HRESULT result = S_OK;
+    CRefresher* ours = OurRefresher(refresher, WBEM_E_INVALID_PARAMETER, result);
     if (ours == nullptr) {
+        return result;
+    }
+    if (services == nullptr || objectTemplate == nullptr) {
         return WBEM_E_INVALID_PARAMETER;
     }
     const HRESULT hr = ours->AddObject(objectTemplate, refreshable, id);
@@ -172,17 +187,10 @@ STDMETHODIMP MFPerfProvider::CreateRefreshableObject(IWbemServices* services,
 
 STDMETHODIMP MFPerfProvider::StopRefreshing(IWbemRefresher* refresher, LONG id, LONG /*flags*/)
 {
-    HRESULT impersonation = S_OK;
-    const HRESULT allowed = CheckClient(impersonation);
-    if (allowed != S_OK) {
-        return allowed;
-    }
-    if (refresher == nullptr) {
-        return WBEM_E_FAILED;
-    }
-    CRefresher* ours = CRefresher::FromInterface(refresher);
+    HRESULT result = S_OK;
+    CRefresher* ours = OurRefresher(refresher, WBEM_E_FAILED, result);
     if (ours == nullptr) {
-        return WBEM_E_INVALID_PARAMETER;
+        return result;
     }
     return id >= CRefresher::kFirstObjectId ? ours->RemoveObject(id) : ours->RemoveEnum(id);
 }
@@ -192,17 +200,10 @@ STDMETHODIMP MFPerfProvider::CreateRefreshableEnum(IWbemServices* /*services*/, 
                                                    IWbemContext* /*context*/,
                                                    IWbemHiPerfEnum* enumerator, LONG* id)
 {
-    HRESULT impersonation = S_OK;
-    const HRESULT allowed = CheckClient(impersonation);
-    if (allowed != S_OK) {
-        return allowed;
-    }
-    if (refresher == nullptr) {
-        return WBEM_E_FAILED;
-    }
-    CRefresher* ours = CRefresher::FromInterface(refresher);
+    HRESULT result = S_OK;
+    CRefresher* ours = OurRefresher(refresher, WBEM_E_FAILED, result);
     if (ours == nullptr) {
-        return WBEM_E_INVALID_PARAMETER;
+        return result;
     }
     return ours->AddEnum(enumerator, id);
 }

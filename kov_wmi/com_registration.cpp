@@ -6,7 +6,7 @@
 
 #include "common/registry/registry.h"
 #include "common/util/system_error_text.h"
-#include "kov_wmi/log_context.h"
+#include "kov_wmi/toolkit.h"
 
 namespace kov_wmi {
 
@@ -16,13 +16,6 @@ constexpr const char* kRegister = "kov_wmi::RegisterCOM";
 constexpr const char* kUnregister = "kov_wmi::UnregisterCOM";
 constexpr int kModulePathUnits = 260;
 constexpr int kSubKeyLimit = 255;
-
-template <typename... Args>
-void Report(LogCallback callback, const char* function, std::int32_t line, const wchar_t* format,
-            Args... args)
-{
-    ReportToCallback(callback, 1, function, line, &g_logContext, format, args...);
-}
 
 // The brace form StringFromGUID2 gives; empty when it gives none.
 void ClsidText(REFGUID clsid, wchar_t (&text)[128])
@@ -38,18 +31,6 @@ void ClsidText(REFGUID clsid, wchar_t (&text)[128])
 bool ClassKeyPath(const wchar_t* clsidText, wchar_t* path, int limit)
 {
     return _snwprintf(path, static_cast<std::size_t>(limit), L"Software\\Classes\\CLSID\\\\%s", clsidText) >= 0;
-}
-
-bool ModuleFileExists(const wchar_t* path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        // A file that is busy is still there.
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-               error == ERROR_SHARING_BUFFER_EXCEEDED;
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // One sub-key of the class key with its default value (and, for the
@@ -80,13 +61,13 @@ bool RegisterCOM(REFGUID clsid, HINSTANCE module, const wchar_t* name, const wch
                  const wchar_t* versionIndependentProgId, LogCallback callback)
 {
     if (module == nullptr) {
-        Report(callback, kRegister, __LINE__, L"Instance handler should not be 0");
+        Report(callback, 1, kRegister, __LINE__, L"Instance handler should not be 0");
         return false;
     }
     wchar_t modulePath[kModulePathUnits] = {};
     if (::GetModuleFileNameW(module, modulePath, kModulePathUnits) == 0) {
         const SystemErrorText error(::GetLastError());
-        Report(callback, kRegister, __LINE__, L"Cannot get filename from handler: %I64d with error: %s - %d",
+        Report(callback, 1, kRegister, __LINE__, L"Cannot get filename from handler: %I64d with error: %s - %d",
                static_cast<long long>(reinterpret_cast<INT_PTR>(module)), error.Text(),
                static_cast<int>(error.Code()));
         return false;
@@ -99,25 +80,25 @@ bool RegisterCOM(REFGUID clsid, const wchar_t* modulePath, const wchar_t* name, 
 {
     const wchar_t* pathText = modulePath != nullptr ? modulePath : L"";
     if (name == nullptr || name[0] == L'\0') {
-        Report(callback, kRegister, __LINE__, L"COM object name is empty for %s", pathText);
+        Report(callback, 1, kRegister, __LINE__, L"COM object name is empty for %s", pathText);
         return false;
     }
     if (progId == nullptr || progId[0] == L'\0') {
-        Report(callback, kRegister, __LINE__, L"Prog ID of COM object name is empty for %s", pathText);
+        Report(callback, 1, kRegister, __LINE__, L"Prog ID of COM object name is empty for %s", pathText);
         return false;
     }
     if (pathText[0] == L'\0') {
-        Report(callback, kRegister, __LINE__, L"File path is empty");
+        Report(callback, 1, kRegister, __LINE__, L"File path is empty");
         return false;
     }
-    if (!ModuleFileExists(pathText)) {
-        Report(callback, kRegister, __LINE__, L"Cannot find: %s", pathText);
+    if (!FileExists(pathText)) {
+        Report(callback, 1, kRegister, __LINE__, L"Cannot find: %s", pathText);
         return false;
     }
     wchar_t clsidText[128];
     ClsidText(clsid, clsidText);
     if (clsidText[0] == L'\0') {
-        Report(callback, kRegister, __LINE__, L"Wrong guid: %s", clsidText);
+        Report(callback, 1, kRegister, __LINE__, L"Wrong guid: %s", clsidText);
         return false;
     }
 
@@ -130,7 +111,7 @@ bool RegisterCOM(REFGUID clsid, const wchar_t* modulePath, const wchar_t* name, 
     }
     if (!key.Create()) {
         const SystemErrorText error(static_cast<DWORD>(key.LastError()));
-        Report(callback, kRegister, __LINE__, L"Cannot create registry path: %s for {%s} with error: %s - %d",
+        Report(callback, 1, kRegister, __LINE__, L"Cannot create registry path: %s for {%s} with error: %s - %d",
                classKey, pathText, error.Text(), static_cast<int>(error.Code()));
         key.Close();
         return false;
@@ -152,7 +133,7 @@ bool UnregisterCOM(REFGUID clsid, LogCallback callback)
     wchar_t clsidText[128];
     ClsidText(clsid, clsidText);
     if (clsidText[0] == L'\0') {
-        Report(callback, kUnregister, __LINE__, L"Wrong guid: %s", clsidText);
+        Report(callback, 1, kUnregister, __LINE__, L"Wrong guid: %s", clsidText);
         return false;
     }
     wchar_t classKey[256] = {};

@@ -10,7 +10,7 @@
 #include "common/registry/registry.h"
 #include "common/util/system_error_text.h"
 #include "kov_wmi/com_registration.h"
-#include "kov_wmi/log_context.h"
+#include "kov_wmi/toolkit.h"
 #include "kov_wmi/wmi_schema.h"
 
 namespace kov_wmi {
@@ -43,18 +43,7 @@ template <typename... Args>
 void Report(LogCallback callback, const LegacyProvider& provider, std::int32_t line, const wchar_t* format,
             Args... args)
 {
-    ReportToCallback(callback, 4, provider.function, line, &g_logContext, format, args...);
-}
-
-bool FileExists(const char* path)
-{
-    const DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-               error == ERROR_SHARING_BUFFER_EXCEEDED;
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    kov_wmi::Report(callback, 4, provider.function, line, format, args...);
 }
 
 // Deletes the first installer component of the first user that names the

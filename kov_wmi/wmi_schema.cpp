@@ -13,7 +13,7 @@
 #include "common/util/system_error_text.h"
 #include "common/util/unique_resource.h"
 #include "kov_wmi/counter_providers.h"
-#include "kov_wmi/log_context.h"
+#include "kov_wmi/toolkit.h"
 
 namespace kov_wmi {
 
@@ -24,24 +24,6 @@ constexpr const char* kRemoveClass = "kov_wmi::RemoveClassFromWBEM";
 // WBEM_FLAG_CONSOLE_PRINT | WBEM_FLAG_STORE_FILE
 constexpr LONG kCompileOptions = 0x108;
 constexpr long kDeleteClassBufferSize = 1024;
-
-template <typename... Args>
-void Report(LogCallback callback, std::int32_t severity, const char* function, std::int32_t line,
-            const wchar_t* format, Args... args)
-{
-    ReportToCallback(callback, severity, function, line, &g_logContext, format, args...);
-}
-
-bool FileExists(const wchar_t* path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-               error == ERROR_SHARING_BUFFER_EXCEEDED;
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 HRESULT CreateMofCompiler(com_ptr<IMofCompiler>& compiler)
 {

@@ -14,6 +14,7 @@
 #include "kov_wmi/log_context.h"
 #include "log_recorder.h"
 #include "machine_keys.h"
+#include "mof_compiler_stand_in/mof_compiler_stand_in.h"
 #include "scoped_temp_folder.h"
 
 namespace {
@@ -148,6 +149,7 @@ TEST_F(LegacyCleanupTest, AgentCleanUpOnAMachineWithoutTraces)
 
 TEST_F(LegacyCleanupTest, AgentCleanUpRemovesOnlyItsOwnSharedDllEntry)
 {
+    MofCompilerStandIn compiler;
     const std::wstring dll = files_ / L"ZANPerfInfo.dll";
     WriteFile(dll);
     machine_.SetString(kUserData + "\\S-1-5-18\\Components\\0A", "01", Narrow(dll));
@@ -171,6 +173,16 @@ TEST_F(LegacyCleanupTest, AgentCleanUpRemovesOnlyItsOwnSharedDllEntry)
     const auto reports = Reports("kov_wmi::RemoveOldAgentCounters");
     ASSERT_GE(reports.size(), 5u);
     EXPECT_EQ("4|" + shared + "\n", reports[4]);
+
+    // Both old classes are deleted through the MOF compiler, in this order.
+    const auto calls = compiler.Calls();
+    ASSERT_EQ(2u, calls.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const std::string text(reinterpret_cast<const char*>(calls[i].buffer.data()));
+        const char* name = i == 0 ? "Win32_PerfFormattedData_MarrowfellServer_WMIObjects"
+                                  : "Win32_PerfRawData_MarrowfellServer_WMIObjects";
+        EXPECT_NE(std::string::npos, text.find(std::string("#pragma deleteclass(\"") + name + "\",FAIL)")) << text;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 namespace {
 
+// Values are stored and saved through the UTF-16 calls: their bytes then
+// pass as they are, strings included.
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
 bool Open(const std::string& path, unique_hkey& key)
 {
     return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
@@ -19,10 +23,10 @@ MachineKeys::~MachineKeys()
             continue;
         }
         if (it->existed) {
-            ::RegSetValueExA(key.get(), it->name.c_str(), 0, it->type,
+            ::RegSetValueExW(key.get(), Wide(it->name).c_str(), 0, it->type,
                              reinterpret_cast<const BYTE*>(it->bytes.data()), static_cast<DWORD>(it->bytes.size()));
         } else {
-            ::RegDeleteValueA(key.get(), it->name.c_str());
+            ::RegDeleteValueW(key.get(), Wide(it->name).c_str());
         }
     }
     for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
@@ -75,14 +79,16 @@ void MachineKeys::SetForeignValue(const std::string& path, const char* name, DWO
         return;
     }
     SavedValue saved{path, name, false, REG_NONE, {}};
+    const std::wstring wideName = Wide(name);
     DWORD size = 0;
-    if (::RegQueryValueExA(key.get(), name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+    if (::RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
         saved.existed = true;
         saved.bytes.resize(size);
-        ::RegQueryValueExA(key.get(), name, nullptr, &saved.type, reinterpret_cast<BYTE*>(&saved.bytes[0]), &size);
+        ::RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &saved.type,
+                           reinterpret_cast<BYTE*>(&saved.bytes[0]), &size);
     }
     saved_.push_back(saved);
-    ::RegSetValueExA(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+    ::RegSetValueExW(key.get(), wideName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                      static_cast<DWORD>(bytes.size()));
 }
 
