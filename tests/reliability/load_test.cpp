@@ -155,7 +155,10 @@ protected:
     }
 };
 
-TEST_F(LoadTest, EverySampleIsWholeAndNothingIsLeftBehind)
+// Disabled in the default run until a hang seen once in a full parallel
+// ctest run (the case alone passed every time) is understood; run it with
+// --gtest_also_run_disabled_tests.
+TEST_F(LoadTest, DISABLED_EverySampleIsWholeAndNothingIsLeftBehind)
 {
     ChildProcess router;
     ASSERT_TRUE(StartRouterSim(router, L"--pattern same --rate 1000 --duration 0")) << router.Output();
