@@ -27,7 +27,7 @@ using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 constexpr ULONG kSystemHandleInformation = 16;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004L);
 
-long CountHandles()
+long CountHandles(std::vector<std::pair<unsigned, unsigned long>>& list)
 {
     auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
@@ -51,7 +51,10 @@ long CountHandles()
     const USHORT self = static_cast<USHORT>(::GetCurrentProcessId());
     long count = 0;
     for (ULONG i = 0; i < table->count; ++i) {
-        count += table->entries[i].processId == self ? 1 : 0;
+        if (table->entries[i].processId == self) {
+            ++count;
+            list.emplace_back(table->entries[i].handleValue, table->entries[i].grantedAccess);
+        }
     }
     return count;
 }
@@ -96,7 +99,7 @@ long CountMappedViews()
 ProcessCensus ProcessCensus::Take()
 {
     ProcessCensus census;
-    census.handles = CountHandles();
+    census.handles = CountHandles(census.handleList);
     census.threads = CountThreads();
     census.mappedViews = CountMappedViews();
     return census;

@@ -6,8 +6,14 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 struct ProcessCensus {
     long handles = -1;
+    // Value and granted access of every handle counted, for the report of a
+    // census that does not match.
+    std::vector<std::pair<unsigned, unsigned long>> handleList;
     long threads = -1;
     long mappedViews = -1;
 
@@ -21,6 +27,11 @@ struct ProcessCensus {
 #include <ostream>
 inline std::ostream& operator<<(std::ostream& out, const ProcessCensus& census)
 {
-    return out << "{handles " << census.handles << ", threads " << census.threads << ", mapped views "
+    out << "{handles " << census.handles << ", threads " << census.threads << ", mapped views "
                << census.mappedViews << "}";
+    out << std::hex;
+    for (const auto& [value, access] : census.handleList) {
+        out << " " << value << ":" << access;
+    }
+    return out << std::dec;
 }
