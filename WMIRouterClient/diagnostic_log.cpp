@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <share.h>
 
+#include "WMIRouterClient/process_globals.h"
 #include "common/util/unique_resource.h"
 
 namespace {
@@ -207,8 +208,7 @@ bool DiagnosticFile::WriteLine(std::int32_t level, const wchar_t* message,
 
 DiagnosticFile& ProcessDiagnosticFile() noexcept
 {
-    static DiagnosticFile file;
-    return file;
+    return g_diagnosticFile;
 }
 
 LogContext* DiagnosticLog(std::int32_t level, std::int32_t /*reserved1*/,

@@ -9,6 +9,9 @@
 LogContext g_providerLogContext;
 LogContext g_eventSourceLogContext;
 
+// First, so that it is destroyed last: everything after it may write to it.
+DiagnosticFile g_diagnosticFile;
+
 // Released at unload by its destructor, after every poller has ended.
 WMISharedMem<wmirouter_perf_t> g_routerBlock(true);
 

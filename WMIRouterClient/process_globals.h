@@ -9,6 +9,7 @@
 #include <atomic>
 #include <set>
 
+#include "WMIRouterClient/diagnostic_log.h"
 #include "WMIRouterClient/shared_mem.h"
 #include "WMIRouterClient/wmirouter_perf.h"
 
@@ -34,3 +35,10 @@ extern std::atomic<LONG> g_nextRefreshableId;
 // back can be recognised before it is used as one of ours.
 extern std::set<const IWbemRefresher*> g_liveRefreshers;
 extern RecursiveLock g_liveRefreshersLock;
+
+// The module's own diagnostic log file. A namespace-scope object rather than
+// a function's static: the guarded first use of a local static goes through
+// the threads runtime, which keeps a record (an event and a duplicate thread
+// handle) for the calling thread that is never freed once the DLL is unloaded
+// before that thread ends.
+extern DiagnosticFile g_diagnosticFile;

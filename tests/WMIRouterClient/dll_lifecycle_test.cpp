@@ -92,4 +92,28 @@ TEST_F(DllLifecycleTest, AThousandLifetimesLeaveNothingBehind)
     EXPECT_EQ(S_OK, dll_.CanUnloadNow());
 }
 
+// A host that frees an idle provider and loads it again later, many times
+// over one long-lived thread, must not lose anything per round.
+TEST_F(DllLifecycleTest, LoadingAndFreeingTheDllAgainAndAgainLeavesNothingBehind)
+{
+    BlockPublisher router;
+    router.Publish({7, 7, 7, 7, 7}, 1);
+    auto reload = [&] {
+        ASSERT_EQ(S_OK, dll_.CanUnloadNow());
+        dll_.Unload();
+        ASSERT_EQ(nullptr, ::GetModuleHandleW(L"RouterPerfClient.dll"));
+        ASSERT_TRUE(dll_.Load(L"RouterPerfClient.dll"));
+    };
+    OneLifetime(7);
+    reload();
+    const ProcessCensus before = ProcessCensus::Take();
+    for (int i = 0; i < 50 && !HasFatalFailure(); ++i) {
+        OneLifetime(0);
+        reload();
+    }
+    ProcessCensus after;
+    WaitUntil([&] { return (after = ProcessCensus::Take()) == before; }, 5000);
+    EXPECT_EQ(before, after);
+}
+
 }  // namespace
