@@ -25,12 +25,14 @@ void Usage(FILE* out)
 {
     std::fwprintf(out,
                   L"usage: router-sim [--rate HZ] [--duration SECONDS] [--pattern same|traffic]\n"
-                  L"                  [--start N]\n"
+                  L"                  [--start N] [--stamp-time]\n"
                   L"  Creates the router's counter block %ls\n"
                   L"  and publishes a sample into it HZ times a second (default 10) for\n"
                   L"  SECONDS (default 10; 0 runs until stopped). With --pattern same every\n"
                   L"  counter of a sample carries its sequence number; traffic (the default)\n"
-                  L"  gives five different series. Sequence numbers start at N (default 1).\n",
+                  L"  gives five different series. Sequence numbers start at N (default 1).\n"
+                  L"  With --stamp-time each sample also carries its publish time (a\n"
+                  L"  QueryPerformanceCounter value) in bytes 8-15 of the block.\n",
                   kRouterBlockName);
 }
 
@@ -49,6 +51,7 @@ int wmain(int argc, wchar_t** argv)
     double duration = 10;
     double start = 1;
     SamplePattern pattern = SamplePattern::Traffic;
+    bool stampTime = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -58,6 +61,8 @@ int wmain(int argc, wchar_t** argv)
         } else if (option == L"--rate" && hasValue && ParseNumber(argv[++i], rate) && rate > 0 && rate <= 10000) {
         } else if (option == L"--duration" && hasValue && ParseNumber(argv[++i], duration)) {
         } else if (option == L"--start" && hasValue && ParseNumber(argv[++i], start) && start < 4e9) {
+        } else if (option == L"--stamp-time") {
+            stampTime = true;
         } else if (option == L"--pattern" && hasValue) {
             const std::wstring name = argv[++i];
             if (name == L"same") {
@@ -105,7 +110,12 @@ int wmain(int argc, wchar_t** argv)
             ::Sleep(static_cast<DWORD>((due - now) * 1000.0));
             now = elapsed();
         }
-        PublishSample(block.View(), MakeSample(pattern, sequence), static_cast<std::int64_t>(sequence));
+        const RouterSample sample = MakeSample(pattern, sequence);
+        if (stampTime) {
+            PublishTimedSample(block.View(), sample, static_cast<std::int64_t>(sequence));
+        } else {
+            PublishSample(block.View(), sample, static_cast<std::int64_t>(sequence));
+        }
         ++sequence;
         ++published;
     }

@@ -24,3 +24,12 @@ enum class SamplePattern {
 RouterSample MakeSample(SamplePattern pattern, std::uint32_t sequence);
 
 void PublishSample(wmirouter_perf_t* block, const RouterSample& sample, std::int64_t stamp);
+
+// As PublishSample, with the publish time (a QueryPerformanceCounter value,
+// which is system-wide and so comparable across processes) in reserved0,
+// written before the stamp like the counters. The provider never reads
+// those bytes; a benchmark reads them to time the path to a client.
+void PublishTimedSample(wmirouter_perf_t* block, const RouterSample& sample, std::int64_t stamp);
+
+// The publish time PublishTimedSample left in the block.
+std::int64_t ReadPublishTime(const volatile wmirouter_perf_t* block);

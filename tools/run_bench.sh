@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything and runs the performance benchmark under Wine: router-bench
+# starts router-sim itself (publishing with its publish times), measures the
+# provider DLL as WMI drives it and prints every figure beside its goal.
+# Options after the command go to router-bench (see its --help; --quick for a
+# short try-out run). Not a test: it fails only when a figure cannot be taken,
+# never on a missed goal.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${ROUTER_BUILD_DIR:-$root/build}
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! bash "$root/tools/bootstrap.sh" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "run_bench: the build failed" >&2
+    exit 1
+fi
+# One Wine server for the whole run, so no figure pays for booting one.
+"$build/wine-run" --server >/dev/null 2>&1 || true
+trap 'rm -f "$log"; "$build/wine-run" --stop >/dev/null 2>&1 || true' EXIT
+echo "router-bench on $(nproc) cores, $(uptime | sed 's/.*load average/load average/')"
+"$build/wine-run" "$build/bin/router-bench.exe" "$@"
