@@ -61,10 +61,10 @@ void ThreadLog(int level, const char* function, const wchar_t* format, ...) noex
     if (hook == nullptr) {
         return;
     }
-    wchar_t message[kLogMessageUnits] = {};
+    wchar_t message[kLogMessageUnits];
     va_list args;
     va_start(args, format);
-    _vsnwprintf(message, kLogMessageLimit, format, args);
+    FormatLogMessage(message, format, args);
     va_end(args);
     hook(level, function, message);
 }

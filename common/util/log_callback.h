@@ -4,6 +4,7 @@
 // and the library's own reporting components: a plain function pointer that
 // receives one message at a time, and the caller-owned record it copies into.
 
+#include <cstdarg>
 #include <cstdint>
 
 // Messages are formatted into zeroed buffers of this many UTF-16 units; the
@@ -31,6 +32,10 @@ using LogCallback = LogContext* (*)(std::int32_t level, std::int32_t reserved1,
 // A callback counts as present only when it points at memory that cannot be
 // written, as code cannot; a pointer into writable memory is no function.
 bool IsLogCallbackPresent(LogCallback callback) noexcept;
+
+// Formats a message into `message`, kLogMessageUnits long, zeroed first: a
+// text longer than kLogMessageLimit is cut and stays terminated.
+void FormatLogMessage(wchar_t* message, const wchar_t* format, va_list args) noexcept;
 
 // Formats `format` (Windows wide printf: %s is a wide text, %hs a narrow one)
 // and hands the message to `callback` if it is present. Nothing is formatted
