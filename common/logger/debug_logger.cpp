@@ -531,7 +531,7 @@ void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t thr
         ::GetLocalTime(&record->time);
         RecursiveLockGuard guard(queueLock_);
         queue_.push_back(std::move(record));
-        queueLength_ = queue_.size();
+        queueLength_.fetch_add(1);
     } catch (...) {
         // Out of memory, or a sink that threw: the record is lost, the
         // producer carries on.
@@ -654,13 +654,18 @@ void DebugLogger::ReloadSettings() noexcept
 
 std::unique_ptr<LogRecord> DebugLogger::TakeFront() noexcept
 {
-    RecursiveLockGuard guard(queueLock_);
-    if (queue_.empty()) {
+    // One hold of the lock takes everything queued, so that producers meet
+    // the logger thread at the lock once per pass rather than once a record.
+    if (taken_.empty()) {
+        RecursiveLockGuard guard(queueLock_);
+        taken_.swap(queue_);
+    }
+    if (taken_.empty()) {
         return nullptr;
     }
-    std::unique_ptr<LogRecord> record = std::move(queue_.front());
-    queue_.pop_front();
-    queueLength_ = queue_.size();
+    std::unique_ptr<LogRecord> record = std::move(taken_.front());
+    taken_.pop_front();
+    queueLength_.fetch_sub(1);
     return record;
 }
 

@@ -188,6 +188,9 @@ private:
     std::atomic<bool> ready_{false};
     RecursiveLock queueLock_;
     std::deque<std::unique_ptr<LogRecord>> queue_;
+    // Records the logger thread has taken from the queue in one go and not
+    // yet written; they still count as queued.
+    std::deque<std::unique_ptr<LogRecord>> taken_;
     std::atomic<std::size_t> queueLength_{0};  // read without the lock for the limit test
     DebugLogConfig config_;
     bool queueWarned_ = false;

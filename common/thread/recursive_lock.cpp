@@ -2,6 +2,12 @@
 
 #include <new>
 
+namespace {
+
+constexpr DWORD kSpinCount = 4000;
+
+}  // namespace
+
 void RecursiveLock::SectionDeleter::operator()(CRITICAL_SECTION* section) const noexcept
 {
     ::DeleteCriticalSection(section);
@@ -12,7 +18,9 @@ RecursiveLock::RecursiveLock() noexcept
 {
     auto* section = new (std::nothrow) CRITICAL_SECTION;
     if (section != nullptr) {
-        ::InitializeCriticalSection(section);
+        // Every hold is a few stores long: a waiter spins briefly rather
+        // than sleep in the kernel and pay for the wake-up.
+        ::InitializeCriticalSectionAndSpinCount(section, kSpinCount);
         section_.reset(section);
     }
 }

@@ -1,0 +1,149 @@
+// logger-bench: what one call of the logger's wide entry point with two
+// arguments costs the producer, on one thread and on two at once, beside the
+// bare formatting of the same message. The logger runs with an output that
+// only counts, so its thread drains as fast as the queue allows. Not a test:
+// it prints figures.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "bench/harness.h"
+#include "common/logger/debug_logger.h"
+#include "common/logger/log_entry_points.h"
+
+namespace {
+
+class CountingOutput : public LogOutput {
+public:
+    explicit CountingOutput(std::atomic<long>& count) : count_(count) {}
+    bool IsOpen() const override { return true; }
+    void Write(const LogRecord&) override { count_.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    std::atomic<long>& count_;
+};
+
+struct Options {
+    unsigned calls = 20000;   // timed calls per thread and round
+    unsigned rounds = 5;
+};
+
+// The time of each call, one QueryPerformanceCounter pair around it.
+template <typename Call>
+void TimeCalls(unsigned calls, Call call, std::vector<double>& ns)
+{
+    ns.reserve(ns.size() + calls);
+    for (unsigned i = 0; i < calls; ++i) {
+        const std::int64_t start = bench::Ticks();
+        call(i);
+        ns.push_back(bench::TicksToNs(bench::Ticks() - start));
+    }
+}
+
+void Print(const char* name, const std::vector<double>& ns)
+{
+    const bench::Summary s = bench::Summarize(ns);
+    std::printf("  %-36s median %7.0f ns  p99 %8.0f ns  (IQR %.0f-%.0f, %zu calls)\n", name,
+                s.median, s.p99, s.q1, s.q3, s.count);
+}
+
+void LogCall(unsigned i)
+{
+    DebugLog(3, L"client %s sent %u messages", L"router-7", i);
+}
+
+void FormatCall(unsigned i)
+{
+    wchar_t text[kLogTextUnits];
+    _snwprintf(text, kLogTextUnits - 1, L"client %s sent %u messages", L"router-7", i);
+    text[kLogTextUnits - 1] = L'\0';
+}
+
+// Both threads start together and each times its own calls.
+template <typename Call>
+void TimeOnThreads(unsigned threads, unsigned calls, Call call, std::vector<double>& ns)
+{
+    std::vector<std::vector<double>> perThread(threads);
+    std::atomic<unsigned> waiting{threads};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            waiting.fetch_sub(1);
+            while (waiting.load() != 0) {
+            }
+            TimeCalls(calls, call, perThread[t]);
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (const auto& values : perThread) {
+        ns.insert(ns.end(), values.begin(), values.end());
+    }
+}
+
+void WaitForDrain(const std::atomic<long>& written, long expected)
+{
+    while (written.load() < expected) {
+        ::Sleep(1);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--quick") == 0) {
+            options.calls = 2000;
+            options.rounds = 2;
+        } else {
+            std::fwprintf(stderr, L"usage: logger-bench [--quick]\n");
+            return 2;
+        }
+    }
+
+    std::atomic<long> written{0};
+    DebugLogger* const logger = ProcessDebugLogger();
+    logger->SetOutput(LogOutputKind::File, std::make_unique<CountingOutput>(written));
+    DebugLogSettings settings;
+    settings.debugLogLevel = 3;
+    settings.consoleLogLevel = -1;  // the console stays off
+    if (!DebugLogStartWithSettings(settings)) {
+        std::fprintf(stderr, "logger-bench: the logger did not start\n");
+        return 1;
+    }
+
+    // One timer pair around nothing: what every figure below includes.
+    std::vector<double> empty;
+    TimeCalls(options.calls, [](unsigned) {}, empty);
+
+    std::printf("logger-bench: one DebugLog(3, L\"client %%s sent %%u messages\", ...) call\n");
+    Print("timer pair alone", empty);
+    long expected = 0;
+    for (unsigned threads : {1u, 2u}) {
+        std::vector<double> logged;
+        std::vector<double> formatted;
+        for (unsigned round = 0; round < options.rounds; ++round) {
+            // Alternate with the bare formatting; let the logger catch up
+            // between rounds, so each round starts from an empty queue.
+            TimeOnThreads(threads, options.calls, &LogCall, logged);
+            expected += static_cast<long>(threads * options.calls);
+            WaitForDrain(written, expected);
+            TimeOnThreads(threads, options.calls, &FormatCall, formatted);
+        }
+        std::printf(" %u producer thread%s:\n", threads, threads == 1 ? "" : "s");
+        Print("DebugLog call", logged);
+        Print("formatting alone (_snwprintf)", formatted);
+    }
+    DebugLogStopIfNoSink();
+    std::printf("records written: %ld of %ld\n", written.load(), expected);
+    return written.load() == expected ? 0 : 1;
+}
