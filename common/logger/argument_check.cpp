@@ -235,14 +235,22 @@ std::wstring WideText(const char* text, std::size_t length)
 // list; nothing is read before it has been probed.
 class ArgumentReader {
 public:
-    ArgumentReader(va_list& args, ArgumentCheck& result) noexcept : args_(args), result_(result) {}
+    ArgumentReader(va_list& args, ArgumentCheck& result, bool render) noexcept
+        : args_(args), result_(result), render_(render)
+    {
+    }
 
-    // False when the argument is bad; it is rendered and counted either way.
+    // False when the argument is bad; it is counted either way, and rendered
+    // when the reader renders.
     bool Take(ArgType type)
     {
         const void* slot = args_;
-        std::wstring value;
         bool good = ::IsBadReadPtr(slot, InfoOf(type).slotBytes) == FALSE;
+        if (!render_) {
+            ++result_.argCount;
+            return good && Probe(type);
+        }
+        std::wstring value;
         if (good) {
             good = Read(type, value);
         } else {
@@ -328,12 +336,50 @@ private:
         }
     }
 
+    // What Read checks, without rendering anything: the common case of an
+    // entry that is valid costs no text.
+    bool Probe(ArgType type) noexcept
+    {
+        switch (type) {
+        case ArgType::Int64:
+        case ArgType::UInt64:
+            va_arg(args_, long long);
+            return true;
+        case ArgType::Double:
+        case ArgType::LongDouble:
+            va_arg(args_, double);
+            return true;
+        case ArgType::IntPtr: {
+            const int* target = va_arg(args_, const int*);
+            return target != nullptr && ::IsBadReadPtr(target, sizeof(int)) == FALSE;
+        }
+        case ArgType::VoidPtr:
+            va_arg(args_, const void*);
+            return true;
+        case ArgType::CharPtr: {
+            const char* text = va_arg(args_, const char*);
+            return text == nullptr || !IsBadText(text, kStringArgumentProbe);
+        }
+        case ArgType::WCharPtr: {
+            const wchar_t* text = va_arg(args_, const wchar_t*);
+            return text == nullptr || !IsBadText(text, kStringArgumentProbe);
+        }
+        case ArgType::NoArgument:
+        case ArgType::Invalid:
+            return false;
+        default:  // the types promoted to int
+            va_arg(args_, int);
+            return true;
+        }
+    }
+
     va_list& args_;
     ArgumentCheck& result_;
+    bool render_;
 };
 
 template <typename Char>
-void CheckFormat(const Char* format, va_list args, ArgumentCheck& result)
+void CheckFormat(const Char* format, va_list args, bool render, ArgumentCheck& result)
 {
     // The whole format is probed, not only its first 1024 characters, since
     // the scan below reads it to the end.
@@ -343,7 +389,7 @@ void CheckFormat(const Char* format, va_list args, ArgumentCheck& result)
     const bool wideFormat = std::is_same<Char, wchar_t>::value;
     va_list copy;
     va_copy(copy, args);
-    ArgumentReader reader(copy, result);
+    ArgumentReader reader(copy, result, render);
     bool good = true;
     for (const Char* p = format; good && *p != 0;) {
         if (*p != '%') {
@@ -669,14 +715,25 @@ int FormatText(Char* buffer, std::size_t size, const Char* format, va_list args)
 
 } // namespace
 
-ArgumentCheck CheckLogArguments(LogCharKind kind, const void* format, va_list args) noexcept
+ArgumentCheck CheckLogArguments(LogCharKind kind, const void* format, va_list args,
+                                ArgumentRendering rendering) noexcept
 {
     ArgumentCheck result;
     try {
-        if (kind == LogCharKind::Wide) {
-            CheckFormat(static_cast<const wchar_t*>(format), args, result);
-        } else {
-            CheckFormat(static_cast<const char*>(format), args, result);
+        // A second pass renders the arguments, only for an entry that failed.
+        for (const bool render : {false, true}) {
+            if (!render && rendering == ArgumentRendering::Always) {
+                continue;
+            }
+            result = ArgumentCheck();
+            if (kind == LogCharKind::Wide) {
+                CheckFormat(static_cast<const wchar_t*>(format), args, render, result);
+            } else {
+                CheckFormat(static_cast<const char*>(format), args, render, result);
+            }
+            if (result.valid) {
+                break;
+            }
         }
     } catch (...) {
         // Out of memory while rendering: the entry cannot be vouched for.

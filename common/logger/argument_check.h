@@ -21,7 +21,11 @@ struct ArgumentCheck {
 // Checks `format` (const wchar_t* for Wide, const char* for Narrow) against
 // the argument list without consuming it. Every read is probed first, so a
 // bad format or argument makes the entry invalid instead of faulting.
-ArgumentCheck CheckLogArguments(LogCharKind kind, const void* format, va_list args) noexcept;
+// The arguments are rendered for an entry that fails, since only its report
+// shows them; Always renders them for a valid entry too.
+enum class ArgumentRendering { WhenInvalid, Always };
+ArgumentCheck CheckLogArguments(LogCharKind kind, const void* format, va_list args,
+                                ArgumentRendering rendering = ArgumentRendering::WhenInvalid) noexcept;
 
 // "Invalid log entry - Level:..., EventId:..., Format:..., User:..., ArgCount:..., Args:..."
 // for an entry that failed its check. `user` has the same character kind as

@@ -12,13 +12,25 @@
 
 namespace {
 
+// Both ways of checking must agree: the probing pass that every entry takes,
+// and the rendering pass that a failed entry's report shows.
+void ExpectSameVerdict(const ArgumentCheck& probed, const ArgumentCheck& rendered)
+{
+    EXPECT_EQ(probed.valid, rendered.valid);
+    EXPECT_EQ(probed.argCount, rendered.argCount);
+    EXPECT_EQ(probed.rendered, probed.valid ? std::wstring() : rendered.rendered);
+}
+
 // Variadic front ends, so that every case goes through a real argument list.
+// They answer the rendered check.
 ArgumentCheck CheckW(const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    ArgumentCheck result = CheckLogArguments(LogCharKind::Wide, format, args);
+    const ArgumentCheck probed = CheckLogArguments(LogCharKind::Wide, format, args);
+    ArgumentCheck result = CheckLogArguments(LogCharKind::Wide, format, args, ArgumentRendering::Always);
     va_end(args);
+    ExpectSameVerdict(probed, result);
     return result;
 }
 
@@ -26,8 +38,10 @@ ArgumentCheck CheckA(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    ArgumentCheck result = CheckLogArguments(LogCharKind::Narrow, format, args);
+    const ArgumentCheck probed = CheckLogArguments(LogCharKind::Narrow, format, args);
+    ArgumentCheck result = CheckLogArguments(LogCharKind::Narrow, format, args, ArgumentRendering::Always);
     va_end(args);
+    ExpectSameVerdict(probed, result);
     return result;
 }
 
@@ -331,7 +345,8 @@ TEST(ArgumentCheckFormat, CheckLeavesTheListForTheFormatter)
         {
             va_list args;
             va_start(args, format);
-            const ArgumentCheck check = CheckLogArguments(LogCharKind::Wide, format, args);
+            const ArgumentCheck check =
+                CheckLogArguments(LogCharKind::Wide, format, args, ArgumentRendering::Always);
             wchar_t buffer[64] = {};
             FormatLogText(buffer, 64, format, args);
             va_end(args);
