@@ -20,3 +20,10 @@ fi
 trap 'rm -f "$log"; "$build/wine-run" --stop >/dev/null 2>&1 || true' EXIT
 echo "router-bench on $(nproc) cores, $(uptime | sed 's/.*load average/load average/')"
 "$build/wine-run" "$build/bin/router-bench.exe" "$@"
+# The logger's producer cost; --quick applies to it too.
+quick=()
+for option in "$@"; do
+    [[ "$option" == --quick ]] && quick=(--quick)
+done
+echo
+"$build/wine-run" "$build/bin/logger-bench.exe" "${quick[@]}"
