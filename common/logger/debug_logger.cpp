@@ -448,7 +448,7 @@ void DebugLogger::LogChecked(LogCharKind kind, std::int32_t level, std::int32_t 
         ReportInvalidEntry(kind, level, eventId, format, user, check);
         return;
     }
-    LogUnchecked(kind, level, eventId, user, format, args);
+    FormatAndLog(kind, level, eventId, user, format, args);
 }
 
 void DebugLogger::LogUnchecked(LogCharKind kind, std::int32_t level, std::int32_t eventId,
@@ -461,7 +461,15 @@ void DebugLogger::LogUnchecked(LogCharKind kind, std::int32_t level, std::int32_
     const bool unreadable = kind == LogCharKind::Wide
                                 ? ::IsBadStringPtrW(static_cast<const wchar_t*>(format), kLogTextUnits)
                                 : ::IsBadStringPtrA(static_cast<const char*>(format), kLogTextUnits);
-    if (unreadable) {
+    if (!unreadable) {
+        FormatAndLog(kind, level, eventId, user, format, args);
+    }
+}
+
+void DebugLogger::FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_t eventId,
+                               const void* user, const void* format, va_list args) noexcept
+{
+    if (!IsReady()) {
         return;
     }
     wchar_t text[kLogTextUnits] = {};

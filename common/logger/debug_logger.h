@@ -170,6 +170,9 @@ private:
         static void close(type locale) noexcept { ::_free_locale(locale); }
     };
 
+    // Formats a format known to be readable and logs the text.
+    void FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_t eventId,
+                      const void* user, const void* format, va_list args) noexcept;
     void ReadStartSettings() noexcept;
     void RecomputeMaxLevel() noexcept;
     void SetFileDateToday() noexcept;
