@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/harness.h"
+#include "common/logger/debug_log_settings.h"
 #include "common/logger/debug_logger.h"
 #include "common/logger/log_entry_points.h"
 
@@ -95,6 +96,42 @@ void WaitForDrain(const std::atomic<long>& written, long expected)
     }
 }
 
+// The logger thread writing to a real UTF-8 file, a flush per line: a
+// backlog is queued at once and the time runs until the queue is empty and
+// the last line is in the file.
+double FileRecordsPerSecond(int encoding, unsigned records)
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    wchar_t folder[MAX_PATH] = {};
+    _snwprintf(folder, MAX_PATH - 1, L"%slogger-bench-%lu", temp, ::GetCurrentProcessId());
+    ::CreateDirectoryW(folder, nullptr);
+    const std::wstring file = std::wstring(folder) + L"\\bench.txt";
+
+    DebugLogger logger;
+    DebugLogSettings settings;
+    const std::string narrow(file.begin(), file.end());
+    std::snprintf(settings.logFile.get(), DebugLogSettings::kLogFileSize, "%s", narrow.c_str());
+    settings.debugLogLevel = 3;
+    settings.consoleLogLevel = -1;
+    settings.encoding = encoding;
+    if (!logger.StartWithSettings(settings) || !logger.WaitUntilReady()) {
+        return -1;
+    }
+    const std::int64_t start = bench::Ticks();
+    for (unsigned i = 0; i < records; ++i) {
+        logger.Log(3, 0, 0, L"client router-7 sent a message to the work queue", nullptr);
+    }
+    while (logger.QueueLength() != 0) {
+        ::Sleep(0);
+    }
+    logger.Stop();  // the last record taken is written before the thread ends
+    const double seconds = bench::TicksToMs(bench::Ticks() - start) / 1000.0;
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder);
+    return records / seconds;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -145,5 +182,26 @@ int wmain(int argc, wchar_t** argv)
     }
     DebugLogStopIfNoSink();
     std::printf("records written: %ld of %ld\n", written.load(), expected);
-    return written.load() == expected ? 0 : 1;
+    if (written.load() != expected) {
+        return 1;
+    }
+
+    const unsigned fileRecords = options.calls * 2;
+    std::printf("\nlogger thread writing to a file, a flush per line (%u records queued at once):\n",
+                fileRecords);
+    for (const auto& encoding : {std::make_pair(1, "UTF-8"), std::make_pair(0, "ANSI")}) {
+        std::vector<double> rates;
+        for (unsigned round = 0; round < options.rounds; ++round) {
+            const double rate = FileRecordsPerSecond(encoding.first, fileRecords);
+            if (rate < 0) {
+                std::fprintf(stderr, "logger-bench: the file logger did not start\n");
+                return 1;
+            }
+            rates.push_back(rate);
+        }
+        const bench::Summary s = bench::Summarize(rates);
+        std::printf("  %-6s median %8.0f records/s  (%.1f us each; min %.0f, max %.0f, %zu rounds)\n",
+                    encoding.second, s.median, 1e6 / s.median, s.min, s.max, s.count);
+    }
+    return 0;
 }

@@ -5,6 +5,9 @@
 #include <ctime>
 #include <locale.h>
 
+#include "common/logger/console_output.h"
+#include "common/logger/event_log_output.h"
+#include "common/logger/file_output.h"
 #include "common/logger/structured_exception.h"
 #include "common/registry/registry.h"
 #include "common/util/ansi_text.h"
@@ -72,6 +75,13 @@ DebugLogger::DebugLogger() noexcept
     : Thread("DebugLogger"), conversionLocale_(::_create_locale(LC_ALL, ".ACP"))
 {
     config_.startTime = static_cast<std::int64_t>(std::time(nullptr));
+    try {
+        outputs_[static_cast<int>(LogOutputKind::EventLog)] = std::make_unique<EventLogOutput>(*this);
+        outputs_[static_cast<int>(LogOutputKind::Console)] = std::make_unique<ConsoleOutput>(*this);
+        outputs_[static_cast<int>(LogOutputKind::File)] = std::make_unique<FileOutput>(*this);
+    } catch (...) {
+        // Out of memory: the logger runs without that output.
+    }
 }
 
 DebugLogger::~DebugLogger()
@@ -307,6 +317,11 @@ void DebugLogger::SetFileDateToday() noexcept
 {
     SYSTEMTIME now = {};
     ::GetLocalTime(&now);
+    SetFileDate(now);
+}
+
+void DebugLogger::SetFileDate(const SYSTEMTIME& now) noexcept
+{
     config_.fileDate = std::tm{};
     config_.fileDate.tm_mday = now.wDay;
     config_.fileDate.tm_mon = (now.wMonth >= 1 && now.wMonth <= 12) ? now.wMonth - 1 : 0;
@@ -421,6 +436,13 @@ std::size_t DebugLogger::GetLogFileName(char* buffer, std::size_t size) const no
     }
 }
 
+int DebugLogger::LevelByInterval(volatile LONG64* lastUse, int valueIfDue, int valueOtherwise,
+                                 int intervalSeconds) const noexcept
+{
+    return ::LevelByInterval(lastUse, valueIfDue, valueOtherwise, intervalSeconds,
+                             config_.eventLogTimeThreshold);
+}
+
 void DebugLogger::StopIfNoSink() noexcept
 {
     if (HasNoSink()) {
@@ -516,7 +538,9 @@ void DebugLogger::ReportInvalidEntry(LogCharKind kind, std::int32_t level, std::
 void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t threadId,
                       const wchar_t* text, const wchar_t* user) noexcept
 {
-    if (!IsReady()) {
+    // The logger thread's own reports while it opens its outputs (a file that
+    // cannot be created) are kept for when they are open.
+    if (!IsReady() && !(IsRunning() && ::GetCurrentThreadId() == ThreadId())) {
         return;
     }
     try {

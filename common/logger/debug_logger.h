@@ -123,6 +123,10 @@ public:
     // The log file name in the ANSI code page, cut to the buffer and always
     // terminated; 0 when file logging is off or there is no name or buffer.
     std::size_t GetLogFileName(char* buffer, std::size_t size) const noexcept;
+    // valueIfDue once per interval (eventLogTimeThreshold for 0) since
+    // *lastUse, else valueOtherwise; of racing callers exactly one is due.
+    int LevelByInterval(volatile LONG64* lastUse, int valueIfDue, int valueOtherwise,
+                        int intervalSeconds) const noexcept;
     // Stops the thread, waiting without limit, unless a sink is attached.
     void StopIfNoSink() noexcept;
 
@@ -160,10 +164,18 @@ public:
     bool QueueWarned() const noexcept { return queueWarned_; }
     bool QueueDropping() const noexcept { return queueDropping_; }
 
+    LogRollCallback* RollCallback() const noexcept { return rollCallback_; }
+    // For the outputs, which keep the date of the file, and for hosts that
+    // set what no entry point sets. Write only while the thread is stopped.
+    DebugLogConfig& MutableConfig() noexcept { return config_; }
+    void SetFileDateToday() noexcept;
+    void SetFileDate(const SYSTEMTIME& date) noexcept;
+
 protected:
     void Run() override;
 
 private:
+
     struct LocaleTraits {
         using type = _locale_t;
         static type none() noexcept { return nullptr; }
@@ -175,7 +187,6 @@ private:
                       const void* user, const void* format, va_list args) noexcept;
     void ReadStartSettings() noexcept;
     void RecomputeMaxLevel() noexcept;
-    void SetFileDateToday() noexcept;
     bool StartThread() noexcept;
     bool StoreDword(const wchar_t* name, std::uint32_t value, bool* opened) noexcept;
 

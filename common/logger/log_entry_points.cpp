@@ -389,3 +389,11 @@ void DebugLogStopIfNoSink() noexcept
 {
     WithLogger([](DebugLogger& logger) { logger.StopIfNoSink(); });
 }
+
+int DebugLogLevelByInterval(volatile long long* lastUse, int valueIfDue, int valueOtherwise,
+                            int intervalSeconds) noexcept
+{
+    return WithLogger(valueOtherwise, [&](DebugLogger& logger) {
+        return logger.LevelByInterval(lastUse, valueIfDue, valueOtherwise, intervalSeconds);
+    });
+}

@@ -102,6 +102,8 @@ bool DebugLogIsReady() noexcept;
 bool DebugLogIsFileLogging() noexcept;
 std::size_t DebugLogGetLogFileName(char* buffer, std::size_t size) noexcept;
 void DebugLogStopIfNoSink() noexcept;
+int DebugLogLevelByInterval(volatile long long* lastUse, int valueIfDue, int valueOtherwise,
+                            int intervalSeconds) noexcept;
 
 // The process-wide objects, for the library's own components. Null once they
 // are destroyed. Call them only where no other thread can be destroying them

@@ -275,6 +275,7 @@ TEST_F(DebugLoggerSettingsTest, StartWithFileTakesTheNameFromTheKey)
 
     // Without the value the name is empty, and file logging off by default.
     DebugLogger second;
+    InstallMemoryOutputs(second, journal_);
     ::RegDeleteValueA(key_.Key(), "DebugLogFile");
     ASSERT_TRUE(second.StartWithFile(L"RouterSvc", Wide(key_.Path()).c_str(), true,
                                      L"C:\\other.txt", nullptr));
@@ -303,6 +304,7 @@ TEST_F(DebugLoggerSettingsTest, StartWithLogRootBuildsTheFolderFromTheParentKey)
 
     // No root anywhere above: the folder of the key's own DebugLogFile.
     DebugLogger second;
+    InstallMemoryOutputs(second, journal_);
     ::RegDeleteValueA(key_.Key(), "LogRoot");
     key_.SetDword("", "DailyLogFileFolder", 0);
     key_.SetString("Logger", "DebugLogFile", "E:\\svc\\old.txt");
