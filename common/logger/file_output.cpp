@@ -423,7 +423,7 @@ bool FileOutput::ReopenLogFile()
 {
     CloseLogFile();
     OpenLogFile();
-    lastReopen_ = ::GetTickCount64();
+    lastReopen_ = ticks_();
     if (!Config().debugLogEnabled) {
         return true;
     }
@@ -531,7 +531,7 @@ void FileOutput::Maintain()
         ReopenLogFile();
         return;
     }
-    if ((!IsOpen() || stream_.fail()) && ::GetTickCount64() - lastReopen_ > kLogFileRetryMs) {
+    if ((!IsOpen() || stream_.fail()) && ticks_() - lastReopen_ > kLogFileRetryMs) {
         ReopenLogFile();
     }
 }

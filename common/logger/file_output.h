@@ -54,6 +54,9 @@ public:
     // unless a test sets another.
     using LocalTimeSource = void (*)(SYSTEMTIME* now);
     void SetLocalTimeSource(LocalTimeSource source) noexcept { clock_ = source; }
+    // Where the retry delay is measured from; GetTickCount64 unless set.
+    using TickSource = ULONGLONG (*)();
+    void SetTickSource(TickSource source) noexcept { ticks_ = source; }
 
 private:
     DebugLogConfig& Config() noexcept;
@@ -71,4 +74,5 @@ private:
     ULONGLONG lastReopen_ = 0;
     bool reopenPending_ = false;  // a reopen for another encoding, once
     LocalTimeSource clock_ = &::GetLocalTime;
+    TickSource ticks_ = &::GetTickCount64;
 };

@@ -327,6 +327,30 @@ TEST_F(FileOutputTest, EachOpenReportsTheDateAndTheNamedThreads)
                             kMarker));
 }
 
+ULONGLONG g_ticks = 0;
+
+ULONGLONG TestTicks()
+{
+    return g_ticks;
+}
+
+TEST_F(FileOutputTest, AFailedFileIsTriedAgainAfterFiveMinutes)
+{
+    output_.SetTickSource(&TestTicks);
+    g_ticks = 1000000;
+    WriteBytes(folder_ / L"blocker", "a file where a folder should be");
+    Config().logFile = folder_ / L"blocker\\Svc.txt";
+    EXPECT_FALSE(output_.ReopenLogFile());
+    Config().logFile = folder_ / L"Svc.txt";  // the cause goes away
+    g_ticks += kLogFileRetryMs;
+    output_.Maintain();
+    EXPECT_FALSE(output_.IsOpen());
+    g_ticks += 1;
+    output_.Maintain();
+    EXPECT_TRUE(output_.IsOpen());
+    EXPECT_EQ(output_.FileName(), folder_ / L"Svc.txt");
+}
+
 std::vector<std::int64_t> g_reportedStarts;
 
 void RecordEnvironmentReport(std::int64_t startTime)
@@ -380,6 +404,34 @@ TEST_F(FileOutputTest, ARepeatedFailureIsReportedOnceAndAgainAfterASuccess)
     EXPECT_FALSE(output_.OpenLogFile());
     ASSERT_EQ(sink.texts.size(), 3u);
     EXPECT_THAT(sink.texts[2], StartsWith(L"[DIAG] Could not create debug trace file " + Config().logFile));
+}
+
+TEST(FileOutputThreadTest, TheLoggerThreadWritesEveryQueuedRecordAndTheMarker)
+{
+    ScopedTempFolder folder;
+    DebugLogger logger;
+    auto settings = SettingsWithLevel(2);
+    settings->consoleLogLevel = -1;
+    settings->encoding = 1;
+    settings->debugLogSize = 2000000;  // a size limit: the marker is written on close
+    const std::wstring file = folder / L"Thread.txt";
+    std::strcpy(settings->logFile.get(), std::string(file.begin(), file.end()).c_str());
+    ASSERT_TRUE(logger.StartWithSettings(*settings));
+    ASSERT_TRUE(logger.WaitUntilReady());
+    EXPECT_TRUE(logger.IsFileLogging());
+    char name[MAX_PATH] = {};
+    EXPECT_EQ(logger.GetLogFileName(name, sizeof(name)), file.size());
+    for (int i = 0; i < 100; ++i) {
+        logger.Log(2, 0, 0x77, (L"record " + std::to_wstring(i)).c_str(), nullptr);
+    }
+    logger.Stop();
+    const auto lines = SplitCrLfLines(ReadFileBytes(file));
+    ASSERT_EQ(lines.size(), 102u);
+    EXPECT_EQ(lines[0], "\xEF\xBB\xBFUTF-8 encoded");
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_THAT(lines[1 + i], ::testing::EndsWith("):{0x77} record " + std::to_string(i)));
+    }
+    EXPECT_EQ(lines[101], kMarker);
 }
 
 TEST(FileOutputFailureTest, AFileThatCannotBeCreatedIsReportedOnce)
