@@ -138,8 +138,8 @@ FileOutput::FileOutput(DebugLogger& logger) noexcept : logger_(logger) {}
 
 FileOutput::~FileOutput()
 {
-    if (stream_.is_open()) {
-        stream_.close();
+    if (IsOpen()) {
+        stream_->close();
     }
 }
 
@@ -172,7 +172,7 @@ bool FileOutput::OpenLogFile()
         return false;
     }
     bool forceNew = false;
-    if (stream_.is_open()) {
+    if (IsOpen()) {
         const int detected = DetectFileEncoding();
         if (detected == -1) {
             if (WriteFileHeader()) {
@@ -184,8 +184,8 @@ bool FileOutput::OpenLogFile()
         } else {
             forceNew = true;
         }
-        stream_.close();
-        stream_.clear();
+        stream_->close();
+        stream_->clear();
     }
     return OpenNamed(forceNew);
 }
@@ -227,10 +227,15 @@ bool FileOutput::OpenNamed(bool forceNew)
     }
     std::fclose(created);
 
-    stream_.clear();
-    stream_.imbue(LocaleFor(EffectiveEncoding(c.encoding)));
-    stream_.open(name.c_str(), std::ios::in | std::ios::out | std::ios::binary);
-    if (!stream_.is_open()) {
+    // Made on first use, on the logger thread: a stream built while a
+    // module loads would tie per-thread runtime state to the loading thread.
+    if (!stream_) {
+        stream_ = std::make_unique<std::wfstream>();
+    }
+    stream_->clear();
+    stream_->imbue(LocaleFor(EffectiveEncoding(c.encoding)));
+    stream_->open(name.c_str(), std::ios::in | std::ios::out | std::ios::binary);
+    if (!stream_->is_open()) {
         ReportFailure(L"[DIAG] Debug trace file %s was not open", name);
         return false;
     }
@@ -255,8 +260,8 @@ bool FileOutput::PrepareOpenedFile()
         // Another encoding's file is left as it is; a new one is started.
         // A second mismatch (the new file cannot be of another encoding,
         // being empty) would mean the name keeps coming back: give up.
-        stream_.close();
-        stream_.clear();
+        stream_->close();
+        stream_->clear();
         if (reopenPending_) {
             return false;
         }
@@ -265,11 +270,11 @@ bool FileOutput::PrepareOpenedFile()
         reopenPending_ = false;
         return opened;
     }
-    stream_.seekp(0, std::ios::end);
+    stream_->seekp(0, std::ios::end);
     if (c.debugLogSize > 0 && detected != -1) {
         SeekToEndMarker();
     }
-    return stream_.good();
+    return stream_->good();
 }
 
 int FileOutput::DetectFileEncoding()
@@ -315,12 +320,12 @@ bool FileOutput::WriteFileHeader()
     if (encoding == 0) {
         return true;
     }
-    if (!stream_.is_open()) {
+    if (!IsOpen()) {
         return false;
     }
-    stream_ << L'\xFEFF' << EncodingLabel(encoding) << L" encoded\r\n";
-    stream_.flush();
-    if (!stream_.good()) {
+    *stream_ << L'\xFEFF' << EncodingLabel(encoding) << L" encoded\r\n";
+    stream_->flush();
+    if (!stream_->good()) {
         ReportFailure(L"[DIAG] Error during writing the debug file header%s", L"");
         return false;
     }
@@ -362,8 +367,8 @@ bool FileOutput::SeekToEndMarker()
              found = view.find(marker, found + 1)) {
             const std::int64_t offset = chunkStart + static_cast<std::int64_t>(found);
             if (!wide || offset % 2 == 0) {
-                stream_.seekp(std::streampos(static_cast<std::streamoff>(offset)));
-                return stream_.good();
+                stream_->seekp(std::streampos(static_cast<std::streamoff>(offset)));
+                return stream_->good();
             }
         }
         if (read < chunk.size()) {
@@ -409,13 +414,16 @@ bool FileOutput::WriteOpeningReport()
 
 bool FileOutput::CloseLogFile()
 {
-    if (stream_.is_open()) {
+    if (!stream_) {
+        return true;
+    }
+    if (stream_->is_open()) {
         if (Config().debugLogSize > 0) {
             WriteLine(std::wstring(kLogEndMarker) + L"\r\n");
         }
-        stream_.close();
+        stream_->close();
     }
-    stream_.clear();
+    stream_->clear();
     return true;
 }
 
@@ -446,12 +454,12 @@ bool FileOutput::WriteLine(const std::wstring& line)
                 character = L'?';
             }
         }
-        stream_ << ansi;
+        *stream_ << ansi;
     } else {
-        stream_ << line;
+        *stream_ << line;
     }
-    stream_.flush();
-    return stream_.good();
+    stream_->flush();
+    return stream_->good();
 }
 
 std::int64_t FileOutput::WriteFileRecord(const SYSTEMTIME& time, std::uint32_t threadId,
@@ -485,17 +493,17 @@ std::int64_t FileOutput::WriteFileRecord(const SYSTEMTIME& time, std::uint32_t t
         }
         line += L"\r\n";
 
-        const std::streampos before = stream_.tellp();
+        const std::streampos before = stream_->tellp();
         if (before == std::streampos(-1)) {
             return -1;
         }
         if (!WriteLine(line)) {
             return -1;
         }
-        std::streampos after = stream_.tellp();
+        std::streampos after = stream_->tellp();
         if (after == std::streampos(-1)) {
-            stream_.clear();
-            stream_.seekp(before);
+            stream_->clear();
+            stream_->seekp(before);
             after = before;
         }
         position = static_cast<std::int64_t>(std::streamoff(after));
@@ -518,7 +526,7 @@ void FileOutput::Write(const LogRecord& record)
     }
     // Without rolling the file is written again from its start; the end
     // marker written on close tells a reader where the newest text stops.
-    stream_.seekp(0, std::ios::beg);
+    stream_->seekp(0, std::ios::beg);
     WriteFileHeader();
 }
 
@@ -531,7 +539,7 @@ void FileOutput::Maintain()
         ReopenLogFile();
         return;
     }
-    if ((!IsOpen() || stream_.fail()) && ticks_() - lastReopen_ > kLogFileRetryMs) {
+    if ((!IsOpen() || stream_->fail()) && ticks_() - lastReopen_ > kLogFileRetryMs) {
         ReopenLogFile();
     }
 }

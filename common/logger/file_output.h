@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/logger/log_output.h"
@@ -34,7 +35,7 @@ public:
     void Open() override { ReopenLogFile(); }
     void Close() override { CloseLogFile(); }
     void Maintain() override;
-    bool IsOpen() const override { return stream_.is_open(); }
+    bool IsOpen() const override { return stream_ && stream_->is_open(); }
     void Write(const LogRecord& record) override;
 
     bool OpenLogFile();
@@ -68,7 +69,7 @@ private:
     void ReportFailure(const wchar_t* format, const std::wstring& name);
 
     DebugLogger& logger_;
-    std::wfstream stream_;
+    std::unique_ptr<std::wfstream> stream_;
     std::wstring fileName_;
     std::int32_t lastFileErrno_ = 0;
     ULONGLONG lastReopen_ = 0;
