@@ -9,6 +9,7 @@
 #include "common/logger/event_log_output.h"
 #include "common/logger/file_output.h"
 #include "common/logger/structured_exception.h"
+#include "common/logger/syslog_output.h"
 #include "common/registry/registry.h"
 #include "common/util/ansi_text.h"
 
@@ -78,6 +79,7 @@ DebugLogger::DebugLogger() noexcept
     try {
         outputs_[static_cast<int>(LogOutputKind::EventLog)] = std::make_unique<EventLogOutput>(*this);
         outputs_[static_cast<int>(LogOutputKind::Console)] = std::make_unique<ConsoleOutput>(*this);
+        outputs_[static_cast<int>(LogOutputKind::Syslog)] = std::make_unique<SyslogOutput>(*this);
         outputs_[static_cast<int>(LogOutputKind::File)] = std::make_unique<FileOutput>(*this);
     } catch (...) {
         // Out of memory: the logger runs without that output.
@@ -521,7 +523,7 @@ void DebugLogger::FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_
     } catch (...) {
         return;
     }
-    Log(level, eventId, 0, text, userText.c_str());
+    Log(level, eventId, 0, text, user != nullptr ? userText.c_str() : nullptr);
 }
 
 void DebugLogger::ReportInvalidEntry(LogCharKind kind, std::int32_t level, std::int32_t eventId,
@@ -558,6 +560,7 @@ void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t thr
         record->threadId = threadId > 0 ? static_cast<std::uint32_t>(threadId) : ::GetCurrentThreadId();
         record->level = level;
         record->user = OrEmpty(user);
+        record->hasUser = user != nullptr;
         record->text = OrEmpty(text);
         TrimTrailingWhiteSpace(record->text);
         ::GetLocalTime(&record->time);

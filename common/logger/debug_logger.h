@@ -165,6 +165,8 @@ public:
     bool QueueDropping() const noexcept { return queueDropping_; }
 
     LogRollCallback* RollCallback() const noexcept { return rollCallback_; }
+    // The ANSI code page's locale, for the syslog lines' multibyte form.
+    _locale_t ConversionLocale() const noexcept { return conversionLocale_.get(); }
     // For the outputs, which keep the date of the file, and for hosts that
     // set what no entry point sets. Write only while the thread is stopped.
     DebugLogConfig& MutableConfig() noexcept { return config_; }

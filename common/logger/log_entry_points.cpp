@@ -187,8 +187,9 @@ void DebugLogText(int level, int eventId, int threadId, const char* text, const 
             return;
         }
         try {
+            const std::wstring wideUser = AnsiToWide(user);
             logger.Log(level, eventId, threadId, AnsiToWide(text).c_str(),
-                       AnsiToWide(user).c_str());
+                       user != nullptr ? wideUser.c_str() : nullptr);
         } catch (...) {
             // Out of memory for the conversion: the record is not queued.
         }

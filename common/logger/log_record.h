@@ -11,7 +11,8 @@ struct LogRecord {
     std::int32_t eventId = 0;   // the caller's identifier, 0 = none
     std::uint32_t threadId = 0; // the producing thread
     std::int32_t level = 0;     // 0-15
-    std::wstring user;          // optional context text; empty = none
+    std::wstring user;          // optional context text
+    bool hasUser = false;       // a user was given, even an empty one
     std::wstring text;          // without trailing white space
     SYSTEMTIME time = {};       // local time the record was made
 };
