@@ -4,6 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ROUTER_BUILD_DIR:-$root/build}
 bash "$root/tools/bootstrap.sh"
+bash "$root/tools/install_rsyslog.sh"
 # One Wine server for the whole run, booted once.
 "$build/wine-run" --server >/dev/null 2>&1 || true
 status=0
