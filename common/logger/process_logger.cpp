@@ -50,6 +50,7 @@ public:
         hooks.registerThread = &RegisterThreadHook;
         hooks.unregisterThread = &UnregisterThreadHook;
         hooks.log = &LogHook;
+        hooks.stopLogger = &DebugLogStopIfNoSink;
         previous_ = SetThreadHooks(hooks);
     }
 
@@ -59,6 +60,7 @@ public:
         hooks.registerThread = previous_.registerThread;
         hooks.unregisterThread = previous_.unregisterThread;
         hooks.log = previous_.log;
+        hooks.stopLogger = previous_.stopLogger;
         SetThreadHooks(hooks);
         ::AcquireSRWLockExclusive(&g_lifetimeLock);
         g_logger = nullptr;

@@ -12,6 +12,7 @@ std::atomic<decltype(ThreadHooks::registerThread)> g_registerThread{nullptr};
 std::atomic<decltype(ThreadHooks::unregisterThread)> g_unregisterThread{nullptr};
 std::atomic<decltype(ThreadHooks::dumpThreadCallStack)> g_dumpThreadCallStack{nullptr};
 std::atomic<decltype(ThreadHooks::log)> g_log{nullptr};
+std::atomic<decltype(ThreadHooks::stopLogger)> g_stopLogger{nullptr};
 
 }  // namespace
 
@@ -22,6 +23,7 @@ ThreadHooks SetThreadHooks(const ThreadHooks& hooks) noexcept
     previous.unregisterThread = g_unregisterThread.exchange(hooks.unregisterThread);
     previous.dumpThreadCallStack = g_dumpThreadCallStack.exchange(hooks.dumpThreadCallStack);
     previous.log = g_log.exchange(hooks.log);
+    previous.stopLogger = g_stopLogger.exchange(hooks.stopLogger);
     return previous;
 }
 
@@ -32,6 +34,7 @@ ThreadHooks GetThreadHooks() noexcept
     hooks.unregisterThread = g_unregisterThread.load();
     hooks.dumpThreadCallStack = g_dumpThreadCallStack.load();
     hooks.log = g_log.load();
+    hooks.stopLogger = g_stopLogger.load();
     return hooks;
 }
 
@@ -53,6 +56,13 @@ bool ThreadDumpCallStack(HANDLE thread, DWORD threadId) noexcept
 {
     const auto hook = g_dumpThreadCallStack.load();
     return hook != nullptr && hook(thread, threadId);
+}
+
+void ThreadStopLogger() noexcept
+{
+    if (const auto hook = g_stopLogger.load()) {
+        hook();
+    }
 }
 
 void ThreadLog(int level, const char* function, const wchar_t* format, ...) noexcept

@@ -14,6 +14,9 @@ struct ThreadHooks {
     bool (*dumpThreadCallStack)(HANDLE thread, DWORD threadId) = nullptr;
     // One formatted message at a debug-logger level, with "Class::Operation".
     void (*log)(int level, const char* function, const wchar_t* message) = nullptr;
+    // Lets the logger write out what it holds before the process ends: stops
+    // its thread unless a sink takes the records.
+    void (*stopLogger)() = nullptr;
 };
 
 // Replaces every hook at once and answers the previous set. Each hook is read
@@ -26,5 +29,6 @@ void ThreadRegister(const char* name) noexcept;
 void ThreadUnregister() noexcept;
 // Without a stack writer there is nothing to write: reported as a failure.
 bool ThreadDumpCallStack(HANDLE thread, DWORD threadId) noexcept;
+void ThreadStopLogger() noexcept;
 // Formats (Windows wide printf) into the logger's 2048-unit message buffer.
 void ThreadLog(int level, const char* function, const wchar_t* format, ...) noexcept;
