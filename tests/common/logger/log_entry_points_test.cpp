@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "file_contents.h"
+#include "scoped_temp_folder.h"
 #include "common/logger/log_entry_points.h"
 #include "common/logger/thread_registry.h"
 #include "common/thread/event.h"
@@ -264,6 +266,45 @@ TEST(ThreadRegistryTest, UnregisteringAnUnknownThreadLogsNothing)
     ASSERT_EQ(journal.Texts(LogOutputKind::File).size(), 2u);
     EXPECT_THAT(journal.Texts(LogOutputKind::File)[0], HasSubstr(L"EVENT=Register_thread"));
     EXPECT_THAT(journal.Texts(LogOutputKind::File)[1], HasSubstr(L"EVENT=Unregister_thread"));
+}
+
+TEST(ProcessLoggerTest, ACrashIsWrittenToTheLogFileBeforeTheProcessEnds)
+{
+    ScopedTempFolder folder;
+    const std::wstring file = folder / L"crash.txt";
+    std::string output;
+    EXPECT_EQ(static_cast<DWORD>(RunToEnd(L"logger-crash-child.exe", L"\"" + file + L"\"", output, 30000)),
+              0xFFFFFFFEu)
+        << output;
+    const auto lines = SplitCrLfLines(ReadFileBytes(file));
+    std::vector<std::string> texts;
+    for (const std::string& line : lines) {
+        const std::size_t text = line.find("} ");
+        texts.push_back(text == std::string::npos ? line : line.substr(text + 2));
+    }
+    const auto at = [&](const std::string& start) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (texts[i].rfind(start, 0) == 0) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    const int before = at("before the fault");
+    const int caught = at("DefaultHandler - exception caught thread Id=0x");
+    const int code = at("Exception code: C0000005 ACCESS_VIOLATION");
+    const int begin = at("------------------Begin Stack Trace------------------");
+    const int fault = at("PrintThreadCallStackFrame - Symbol Information: LoggerCrashChildFault");
+    const int end = at("------------------End Stack Trace------------------");
+    EXPECT_GE(before, 0) << output;
+    EXPECT_GT(caught, before);
+    EXPECT_EQ(texts[caught + 1], "DefaultHandler - Killing program");
+    EXPECT_GT(code, caught);
+    EXPECT_GT(begin, code);
+    EXPECT_GT(end, begin);
+    EXPECT_GT(fault, begin);
+    EXPECT_LT(fault, end);
+    EXPECT_EQ(lines.back(), "====== END OF LOG ======");
 }
 
 TEST(ProcessLoggerTest, ProducersStillLoggingWhileTheProcessEndsDoNotFault)
