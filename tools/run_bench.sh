@@ -27,3 +27,6 @@ for option in "$@"; do
 done
 echo
 "$build/wine-run" "$build/bin/logger-bench.exe" "${quick[@]}"
+# The timer heap beside std::priority_queue; --quick applies to it too.
+echo
+"$build/wine-run" "$build/bin/timer-bench.exe" "${quick[@]}"
