@@ -613,19 +613,11 @@ bool DebugLogger::OutputAccepts(LogOutputKind kind, std::int32_t level) const no
     return enabled && (level <= own || level == kAlwaysLogLevel);
 }
 
-void DebugLogger::OpenOutput(LogOutputKind kind) noexcept
+void DebugLogger::CallOutput(LogOutputKind kind, void (LogOutput::*operation)()) noexcept
 {
     if (LogOutput* const output = Output(kind)) {
-        auto open = [output] { output->Open(); };
-        CallGuarded(open, nullptr);
-    }
-}
-
-void DebugLogger::CloseOutput(LogOutputKind kind) noexcept
-{
-    if (LogOutput* const output = Output(kind)) {
-        auto close = [output] { output->Close(); };
-        CallGuarded(close, nullptr);
+        auto call = [output, operation] { (output->*operation)(); };
+        CallGuarded(call, nullptr);
     }
 }
 
@@ -676,9 +668,9 @@ void DebugLogger::ReloadSettings() noexcept
         key.ReadDword(entry.name, *entry.enabled, entry.fallback);
         if (*entry.enabled != before) {
             if (*entry.enabled) {
-                OpenOutput(entry.kind);
+                CallOutput(entry.kind, &LogOutput::Open);
             } else {
-                CloseOutput(entry.kind);
+                CallOutput(entry.kind, &LogOutput::Close);
             }
         }
     }
@@ -796,16 +788,13 @@ void DebugLogger::Run()
     } catch (...) {
         config_.eventSourceName.clear();
     }
-    OpenOutput(LogOutputKind::Syslog);
-    OpenOutput(LogOutputKind::EventLog);
-    OpenOutput(LogOutputKind::File);
+    CallOutput(LogOutputKind::Syslog, &LogOutput::Open);
+    CallOutput(LogOutputKind::EventLog, &LogOutput::Open);
+    CallOutput(LogOutputKind::File, &LogOutput::Open);
     ready_ = true;
     lastReload_ = ::GetTickCount64();
     for (;;) {
-        if (LogOutput* const syslog = Output(LogOutputKind::Syslog)) {
-            auto connect = [syslog] { syslog->Connect(); };
-            CallGuarded(connect, nullptr);
-        }
+        CallOutput(LogOutputKind::Syslog, &LogOutput::Connect);
         // A wait that fails cannot be woken either: treat it as the stop.
         const bool stopSeen = StopEvent().Wait(200) != 0;
         Drain(stopSeen);
@@ -819,7 +808,7 @@ void DebugLogger::Run()
         }
     }
     ready_ = false;
-    CloseOutput(LogOutputKind::File);
-    CloseOutput(LogOutputKind::EventLog);
-    CloseOutput(LogOutputKind::Syslog);
+    CallOutput(LogOutputKind::File, &LogOutput::Close);
+    CallOutput(LogOutputKind::EventLog, &LogOutput::Close);
+    CallOutput(LogOutputKind::Syslog, &LogOutput::Close);
 }

@@ -198,8 +198,8 @@ private:
     void WriteRecord(const LogRecord& record);
     void WriteDirect(const wchar_t* text, std::int32_t level, const SYSTEMTIME& time) noexcept;
     LogOutput* Output(LogOutputKind kind) const noexcept;
-    void OpenOutput(LogOutputKind kind) noexcept;
-    void CloseOutput(LogOutputKind kind) noexcept;
+    // One output operation, guarded like a write; nothing without the output.
+    void CallOutput(LogOutputKind kind, void (LogOutput::*operation)()) noexcept;
 
     std::atomic<bool> ready_{false};
     RecursiveLock queueLock_;

@@ -148,19 +148,17 @@ DebugLogConfig& FileOutput::Config() noexcept
     return logger_.MutableConfig();
 }
 
-void FileOutput::ReportFailure(const wchar_t* format, const std::wstring& name)
+void FileOutput::ReportFailure(const std::wstring& what)
 {
     const int error = errno;
     if (error == lastFileErrno_) {
         return;
     }
     lastFileErrno_ = error;
-    wchar_t text[kLogTextUnits] = {};
-    const int used = _snwprintf(text, kLogTextUnits - 1, format, name.c_str());
-    if (used >= 0 && static_cast<std::size_t>(used) < kLogTextUnits - 1) {
-        _snwprintf(text + used, kLogTextUnits - 1 - used, L" : %s (error : %d)", _wcserror(error), error);
-    }
-    logger_.Log(1, kFileErrorEventId, 0, text, nullptr);
+    wchar_t tail[kLogTextUnits] = {};
+    _snwprintf(tail, kLogTextUnits - 1, L" : %s (error : %d)", _wcserror(error), error);
+    const std::wstring text = what + tail;
+    logger_.Log(1, kFileErrorEventId, 0, text.c_str(), nullptr);
 }
 
 // ------------------------------------------------------------------ opening
@@ -214,7 +212,7 @@ bool FileOutput::OpenNamed(bool forceNew)
     const std::wstring name = MakeLogFileName(naming, forceNew);
     if (name.empty()) {
         errno = ENAMETOOLONG;
-        ReportFailure(L"[DIAG] Could not create debug trace file %s", c.logFile);
+        ReportFailure(L"[DIAG] Could not create debug trace file " + c.logFile);
         return false;
     }
     FILE* created = nullptr;
@@ -222,7 +220,7 @@ bool FileOutput::OpenNamed(bool forceNew)
         created = ::_wfopen(name.c_str(), L"ab");
     }
     if (created == nullptr) {
-        ReportFailure(L"[DIAG] Could not create debug trace file %s", name);
+        ReportFailure(L"[DIAG] Could not create debug trace file " + name);
         return false;
     }
     std::fclose(created);
@@ -236,7 +234,7 @@ bool FileOutput::OpenNamed(bool forceNew)
     stream_->imbue(LocaleFor(EffectiveEncoding(c.encoding)));
     stream_->open(name.c_str(), std::ios::in | std::ios::out | std::ios::binary);
     if (!stream_->is_open()) {
-        ReportFailure(L"[DIAG] Debug trace file %s was not open", name);
+        ReportFailure(L"[DIAG] Debug trace file " + name + L" was not open");
         return false;
     }
     fileName_ = name;
@@ -326,7 +324,7 @@ bool FileOutput::WriteFileHeader()
     *stream_ << L'\xFEFF' << EncodingLabel(encoding) << L" encoded\r\n";
     stream_->flush();
     if (!stream_->good()) {
-        ReportFailure(L"[DIAG] Error during writing the debug file header%s", L"");
+        ReportFailure(L"[DIAG] Error during writing the debug file header");
         return false;
     }
     return true;

@@ -66,7 +66,8 @@ private:
     bool SeekToEndMarker();
     bool WriteLine(const std::wstring& line);
     bool WriteOpeningReport();
-    void ReportFailure(const wchar_t* format, const std::wstring& name);
+    // `what` followed by the C runtime's text and number for errno, once per errno.
+    void ReportFailure(const std::wstring& what);
 
     DebugLogger& logger_;
     std::unique_ptr<std::wfstream> stream_;
