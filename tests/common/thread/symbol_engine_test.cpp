@@ -444,15 +444,23 @@ TEST(SymbolEngine, DumpThreadCallStackOfAThreadBlockedOnAnEventResumesIt)
         void Release() { ::SetEvent(events.release); }
     } worker{events, ::CreateThread(nullptr, 0, &BlockedWorkerMain, &events, 0, nullptr)};
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(events.entered, 5000));
-    HookRecorder recorder;
     // Waiting inside a system call, its frame pointer is no chain: the
-    // unwind tables find the frames, down to the worker's own function.
-    EXPECT_TRUE(ProcessSymbolEngine()->DumpThreadCallStack(worker.Handle()));
-    bool named = false;
-    for (const HookLogEntry& entry : HookRecorder::Logs()) {
-        named = named || (entry.message.find(L"Symbol Information: SymbolEngineTestBlockedWorker") !=
-                          std::wstring::npos);
-    }
+    // unwind tables find the frames, down to the worker's own function. The
+    // worker signals just before it waits, so a dump may catch it on the
+    // way; once it waits, every dump names it.
+    const bool named = WaitUntil([&] {
+        HookRecorder recorder;
+        if (!ProcessSymbolEngine()->DumpThreadCallStack(worker.Handle())) {
+            return false;
+        }
+        for (const HookLogEntry& entry : HookRecorder::Logs()) {
+            if (entry.message.find(L"Symbol Information: SymbolEngineTestBlockedWorker") !=
+                std::wstring::npos) {
+                return true;
+            }
+        }
+        return false;
+    });
     EXPECT_TRUE(named);
     ExpectResumedAndFinishing(worker);
     ::CloseHandle(worker.thread);
