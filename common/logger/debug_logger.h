@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -107,6 +108,16 @@ public:
     void SetRollCallback(LogRollCallback* callback) noexcept { rollCallback_ = callback; }
     bool AttachSink(LogSink* sink) noexcept;
     void SetDailyFile(bool daily) noexcept { config_.dailyFile = daily; }
+    // What writes the environment report after each log-file open (when the
+    // settings ask for it); set by the report's owner while the thread is
+    // stopped.
+    void SetEnvironmentReport(std::function<void()> report) { environmentReport_ = std::move(report); }
+    void RunEnvironmentReport() const
+    {
+        if (environmentReport_) {
+            environmentReport_();
+        }
+    }
     void SetReportEnvironment(bool report) noexcept { config_.reportEnvironment = report; }
     bool SetSplitLines(bool split) noexcept;
     void SetAppName(const char* name) noexcept;
@@ -216,4 +227,5 @@ private:
     unique_resource<LocaleTraits> conversionLocale_;
     std::unique_ptr<LogOutput> outputs_[kLogOutputCount];
     ULONGLONG lastReload_ = 0;
+    std::function<void()> environmentReport_;
 };

@@ -20,8 +20,6 @@
 
 namespace {
 
-std::atomic<LogFileReportHook> g_reportHook{nullptr};
-
 // The identifier of an error entry, the one failure reports carry.
 constexpr std::int32_t kFileErrorEventId = static_cast<std::int32_t>(0xEFFF2710u);
 // Record lines are cut to this many characters before their line end.
@@ -128,11 +126,6 @@ std::vector<std::wstring> Pieces(const std::wstring& text, bool splitLines)
 }
 
 }  // namespace
-
-LogFileReportHook SetLogFileReportHook(LogFileReportHook hook) noexcept
-{
-    return g_reportHook.exchange(hook);
-}
 
 FileOutput::FileOutput(DebugLogger& logger) noexcept : logger_(logger) {}
 
@@ -403,9 +396,7 @@ bool FileOutput::WriteOpeningReport()
         }
     }
     if (c.reportEnvironment) {
-        if (const LogFileReportHook hook = g_reportHook.load()) {
-            hook(c.startTime);
-        }
+        logger_.RunEnvironmentReport();
     }
     return true;
 }

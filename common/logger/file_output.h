@@ -22,11 +22,6 @@ constexpr const wchar_t kLogEndMarker[] = L"====== END OF LOG ======";
 // A failure is retried this long after the last reopen.
 constexpr ULONGLONG kLogFileRetryMs = 300000;
 
-// Runs the environment report after each open; filled by the report's
-// owner. `startTime` is the logger's.
-using LogFileReportHook = void (*)(std::int64_t startTime);
-LogFileReportHook SetLogFileReportHook(LogFileReportHook hook) noexcept;
-
 class FileOutput : public LogOutput {
 public:
     explicit FileOutput(DebugLogger& logger) noexcept;

@@ -215,6 +215,18 @@ void DebugLogLine(int level, const wchar_t* text) noexcept
     DebugLog(level, L"%s", text);
 }
 
+LogContext* DebugLogLineCallback(std::int32_t level, std::int32_t /*reserved1*/,
+                                 std::int32_t /*reserved2*/, std::int32_t /*reserved3*/,
+                                 const wchar_t* message, const char* /*function*/,
+                                 std::int32_t /*line*/, LogContext* context) noexcept
+{
+    if (message == nullptr) {
+        return nullptr;
+    }
+    DebugLogLine(level, message);
+    return context;
+}
+
 int FormatChecked(wchar_t* buffer, std::size_t size, const wchar_t* format, ...) noexcept
 {
     va_list args;

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/util/log_callback.h"
+
 class DebugLogger;
 class ThreadRegistry;
 class LogRollCallback;
@@ -55,6 +57,14 @@ void DebugLogText(int level, int eventId, int threadId, const wchar_t* text,
 const wchar_t* DebugLogEventText(int level, int eventId, const wchar_t* text) noexcept;
 // One line of a report: the text with the format "%s".
 void DebugLogLine(int level, const wchar_t* text) noexcept;
+// DebugLogLine as a log callback, the environment report's output: the level
+// and the message reach the logger, the other arguments are ignored. Answers
+// the caller's record (which it leaves alone) when a message was given, null
+// for a null message.
+LogContext* DebugLogLineCallback(std::int32_t level, std::int32_t reserved1, std::int32_t reserved2,
+                                 std::int32_t reserved3, const wchar_t* message,
+                                 const char* function, std::int32_t line,
+                                 LogContext* context) noexcept;
 
 // Wide formatting with the arguments checked first, as a level-3 entry: an
 // invalid entry is reported, the buffer left alone and 0 returned. Otherwise

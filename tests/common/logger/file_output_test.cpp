@@ -351,17 +351,10 @@ TEST_F(FileOutputTest, AFailedFileIsTriedAgainAfterFiveMinutes)
     EXPECT_EQ(output_.FileName(), folder_ / L"Svc.txt");
 }
 
-std::vector<std::int64_t> g_reportedStarts;
-
-void RecordEnvironmentReport(std::int64_t startTime)
-{
-    g_reportedStarts.push_back(startTime);
-}
-
 TEST_F(FileOutputTest, TheEnvironmentReportFollowsEachOpenWhenItIsOn)
 {
-    g_reportedStarts.clear();
-    const LogFileReportHook previous = SetLogFileReportHook(&RecordEnvironmentReport);
+    int reports = 0;
+    logger_.SetEnvironmentReport([&reports] { ++reports; });
     Config().debugLogLevel = 3;
     Config().reportEnvironment = true;
     ASSERT_TRUE(output_.ReopenLogFile());
@@ -370,8 +363,8 @@ TEST_F(FileOutputTest, TheEnvironmentReportFollowsEachOpenWhenItIsOn)
     Config().reportEnvironment = true;
     Config().debugLogLevel = 2;
     ASSERT_TRUE(output_.ReopenLogFile());
-    SetLogFileReportHook(previous);
-    EXPECT_THAT(g_reportedStarts, ElementsAre(Config().startTime));
+    logger_.SetEnvironmentReport(nullptr);
+    EXPECT_EQ(reports, 1);
 }
 
 // Failure reports go through the logger; a sink shows them as they come.

@@ -1,0 +1,1 @@
+#include "common/environment/charset_table.h"

@@ -1,0 +1,1 @@
+#include "common/environment/com_initializer.h"

@@ -1,0 +1,1 @@
+#include "common/environment/module_version.h"

@@ -1,0 +1,1 @@
+#include "common/environment/os_name.h"

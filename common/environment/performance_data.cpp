@@ -1,0 +1,1 @@
+#include "common/environment/performance_data.h"

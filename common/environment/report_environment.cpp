@@ -1,0 +1,1 @@
+#include "common/environment/report_environment.h"

@@ -1,0 +1,1 @@
+#include "common/util/kov_string.h"

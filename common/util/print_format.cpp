@@ -1,0 +1,1 @@
+#include "common/util/print_format.h"
