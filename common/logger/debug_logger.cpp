@@ -478,7 +478,7 @@ void DebugLogger::LogChecked(LogCharKind kind, std::int32_t level, std::int32_t 
 void DebugLogger::LogUnchecked(LogCharKind kind, std::int32_t level, std::int32_t eventId,
                                const void* user, const void* format, va_list args) noexcept
 {
-    if (!IsReady() || format == nullptr) {
+    if (!AcceptsRecords() || format == nullptr) {
         return;
     }
     // Even unchecked, a format that cannot be read is never formatted.
@@ -493,7 +493,7 @@ void DebugLogger::LogUnchecked(LogCharKind kind, std::int32_t level, std::int32_
 void DebugLogger::FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_t eventId,
                                const void* user, const void* format, va_list args) noexcept
 {
-    if (!IsReady()) {
+    if (!AcceptsRecords()) {
         return;
     }
     wchar_t text[kLogTextUnits] = {};
@@ -513,9 +513,8 @@ void DebugLogger::FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_
             va_copy(copy, args);
             FormatLogText(narrow, kLogTextUnits, static_cast<const char*>(format), copy);
             va_end(copy);
-            if (::MultiByteToWideChar(CP_ACP, 0, narrow, -1, text, kLogTextUnits) == 0) {
-                text[0] = L'\0';
-            }
+            const std::wstring wide = AnsiToWide(narrow);
+            wide.copy(text, kLogTextUnits - 1);
             if (user != nullptr && !::IsBadStringPtrA(static_cast<const char*>(user), kLogTextUnits)) {
                 userText = AnsiToWide(static_cast<const char*>(user));
             }
@@ -530,7 +529,7 @@ void DebugLogger::ReportInvalidEntry(LogCharKind kind, std::int32_t level, std::
                                      const void* format, const void* user,
                                      const ArgumentCheck& check) noexcept
 {
-    if (!IsReady()) {
+    if (!AcceptsRecords()) {
         return;
     }
     const std::wstring report = InvalidLogEntryText(kind, level, eventId, format, user, check);
@@ -540,9 +539,7 @@ void DebugLogger::ReportInvalidEntry(LogCharKind kind, std::int32_t level, std::
 void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t threadId,
                       const wchar_t* text, const wchar_t* user) noexcept
 {
-    // The logger thread's own reports while it opens its outputs (a file that
-    // cannot be created) are kept for when they are open.
-    if (!IsReady() && !(IsRunning() && ::GetCurrentThreadId() == ThreadId())) {
+    if (!AcceptsRecords()) {
         return;
     }
     try {
@@ -788,9 +785,11 @@ void DebugLogger::Run()
     } catch (...) {
         config_.eventSourceName.clear();
     }
+    openingOutputs_ = true;
     CallOutput(LogOutputKind::Syslog, &LogOutput::Open);
     CallOutput(LogOutputKind::EventLog, &LogOutput::Open);
     CallOutput(LogOutputKind::File, &LogOutput::Open);
+    openingOutputs_ = false;
     ready_ = true;
     lastReload_ = ::GetTickCount64();
     for (;;) {

@@ -130,6 +130,14 @@ public:
     std::int32_t GetEventLogTimeThreshold() const noexcept { return config_.eventLogTimeThreshold; }
     bool HasNoSink() const noexcept { return externalSink_.load() == nullptr; }
     bool IsReady() const noexcept { return ready_.load(); }
+    // Records are taken once the logger is ready, and from the logger thread
+    // itself while it opens its outputs (its failure reports, the report
+    // written after the first file opens): they are written once the outputs
+    // are open.
+    bool AcceptsRecords() const noexcept
+    {
+        return IsReady() || (openingOutputs_.load() && ::GetCurrentThreadId() == ThreadId());
+    }
     bool IsFileLogging() const noexcept;
     // The log file name in the ANSI code page, cut to the buffer and always
     // terminated; 0 when file logging is off or there is no name or buffer.
@@ -213,6 +221,7 @@ private:
     void CallOutput(LogOutputKind kind, void (LogOutput::*operation)()) noexcept;
 
     std::atomic<bool> ready_{false};
+    std::atomic<bool> openingOutputs_{false};
     RecursiveLock queueLock_;
     std::deque<std::unique_ptr<LogRecord>> queue_;
     // Records the logger thread has taken from the queue in one go and not

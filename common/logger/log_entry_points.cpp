@@ -183,7 +183,7 @@ void DebugLogEventV(int level, int eventId, const wchar_t* format, va_list args,
 void DebugLogText(int level, int eventId, int threadId, const char* text, const char* user) noexcept
 {
     WithLogger([&](DebugLogger& logger) {
-        if (!logger.IsReady()) {
+        if (!logger.AcceptsRecords()) {
             return;
         }
         try {
