@@ -421,6 +421,7 @@ bool FileOutput::ReopenLogFile()
     CloseLogFile();
     OpenLogFile();
     lastReopen_ = ticks_();
+    openFailed_ = Config().debugLogEnabled && !IsOpen();
     if (!Config().debugLogEnabled) {
         return true;
     }
@@ -459,7 +460,7 @@ std::int64_t FileOutput::WriteFileRecord(const SYSTEMTIME& time, std::uint32_t t
     if (!c.debugLogEnabled || !(level <= c.debugLogLevel || level == kAlwaysLogLevel)) {
         return 0;
     }
-    if (!IsOpen() && (!ReopenLogFile() || !IsOpen())) {
+    if (!IsOpen() && (RetryPending() || !ReopenLogFile() || !IsOpen())) {
         return -1;
     }
     std::int64_t position = -1;
@@ -525,10 +526,17 @@ void FileOutput::Maintain()
     SYSTEMTIME now = {};
     clock_(&now);
     if (c.dailyFile && !SameDate(c.fileDate, now)) {
-        ReopenLogFile();
+        if (!RetryPending()) {
+            ReopenLogFile();
+        }
         return;
     }
     if ((!IsOpen() || stream_->fail()) && ticks_() - lastReopen_ > kLogFileRetryMs) {
         ReopenLogFile();
     }
+}
+
+bool FileOutput::RetryPending() const noexcept
+{
+    return openFailed_ && ticks_() - lastReopen_ <= kLogFileRetryMs;
 }

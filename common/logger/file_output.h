@@ -60,6 +60,7 @@ private:
     bool PrepareOpenedFile();
     bool SeekToEndMarker();
     bool WriteLine(const std::wstring& line);
+    bool RetryPending() const noexcept;
     bool WriteOpeningReport();
     // `what` followed by the C runtime's text and number for errno, once per errno.
     void ReportFailure(const std::wstring& what);
@@ -69,6 +70,9 @@ private:
     std::wstring fileName_;
     std::int32_t lastFileErrno_ = 0;
     ULONGLONG lastReopen_ = 0;
+    // The last open failed: records are not written, and the open is not
+    // tried again, until the retry period since that open has passed.
+    bool openFailed_ = false;
     bool reopenPending_ = false;  // a reopen for another encoding, once
     LocalTimeSource clock_ = &::GetLocalTime;
     TickSource ticks_ = &::GetTickCount64;

@@ -431,7 +431,7 @@ ULONGLONG OutageTicks()
 // cannot make it again. The day change closes the file and the open fails:
 // one report, however often it is tried, also after the retry period. Once
 // the name is free the next record's open makes the folder again.
-TEST(LoggerLoadTest, AGoneLogFolderIsReportedOnceAndWritingResumesInTheFolderMadeAgain)
+TEST(LoggerLoadTest, AGoneLogFolderIsReportedOnceAndWritingResumesInItAfterTheRetryPeriod)
 {
     ScopedTempFolder folder;
     const std::wstring logs = folder / L"logs";
@@ -488,7 +488,14 @@ TEST(LoggerLoadTest, AGoneLogFolderIsReportedOnceAndWritingResumesInTheFolderMad
     offer(L"sync", 2);
     ASSERT_TRUE(WaitUntil([&] { return consoleHas(L"sync 1"); }));
 
+    // The folder could be made now, but the last failed open was just now:
+    // nothing is tried, and nothing written, until the retry period passes.
     ASSERT_TRUE(::DeleteFileW(logs.c_str())) << ::GetLastError();
+    offer(L"held", 3);
+    offer(L"settle", 2);
+    ASSERT_TRUE(WaitUntil([&] { return consoleHas(L"settle 1"); }));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(logs.c_str()));
+    g_ticks += kLogFileRetryMs + 1;
     offer(L"after", 5);
     logger.Stop();
 
