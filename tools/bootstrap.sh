@@ -7,7 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ROUTER_BUILD_DIR:-$root/build}
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest)
+# spdlog and fmt: headers for spdlog-bench only.
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 googletest libspdlog-dev libfmt-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

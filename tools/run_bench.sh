@@ -30,3 +30,8 @@ echo
 # The timer heap beside std::priority_queue; --quick applies to it too.
 echo
 "$build/wine-run" "$build/bin/timer-bench.exe" "${quick[@]}"
+# The logger beside spdlog (left out of the build without spdlog's headers).
+if [[ -x "$build/bin/spdlog-bench.exe" ]]; then
+    echo
+    "$build/wine-run" "$build/bin/spdlog-bench.exe" "${quick[@]}"
+fi
