@@ -132,6 +132,7 @@ FileOutput::FileOutput(DebugLogger& logger) noexcept : logger_(logger) {}
 FileOutput::~FileOutput()
 {
     if (IsOpen()) {
+        lineEnd_ = std::streampos(-1);
         stream_->close();
     }
 }
@@ -175,6 +176,7 @@ bool FileOutput::OpenLogFile()
         } else {
             forceNew = true;
         }
+        lineEnd_ = std::streampos(-1);
         stream_->close();
         stream_->clear();
     }
@@ -225,6 +227,7 @@ bool FileOutput::OpenNamed(bool forceNew)
     }
     stream_->clear();
     stream_->imbue(LocaleFor(EffectiveEncoding(c.encoding)));
+    lineEnd_ = std::streampos(-1);
     stream_->open(name.c_str(), std::ios::in | std::ios::out | std::ios::binary);
     if (!stream_->is_open()) {
         ReportFailure(L"[DIAG] Debug trace file " + name + L" was not open");
@@ -251,6 +254,7 @@ bool FileOutput::PrepareOpenedFile()
         // Another encoding's file is left as it is; a new one is started.
         // A second mismatch (the new file cannot be of another encoding,
         // being empty) would mean the name keeps coming back: give up.
+        lineEnd_ = std::streampos(-1);
         stream_->close();
         stream_->clear();
         if (reopenPending_) {
@@ -261,6 +265,7 @@ bool FileOutput::PrepareOpenedFile()
         reopenPending_ = false;
         return opened;
     }
+    lineEnd_ = std::streampos(-1);
     stream_->seekp(0, std::ios::end);
     if (c.debugLogSize > 0 && detected != -1) {
         SeekToEndMarker();
@@ -314,6 +319,7 @@ bool FileOutput::WriteFileHeader()
     if (!IsOpen()) {
         return false;
     }
+    lineEnd_ = std::streampos(-1);
     *stream_ << L'\xFEFF' << EncodingLabel(encoding) << L" encoded\r\n";
     stream_->flush();
     if (!stream_->good()) {
@@ -358,6 +364,7 @@ bool FileOutput::SeekToEndMarker()
              found = view.find(marker, found + 1)) {
             const std::int64_t offset = chunkStart + static_cast<std::int64_t>(found);
             if (!wide || offset % 2 == 0) {
+                lineEnd_ = std::streampos(-1);
                 stream_->seekp(std::streampos(static_cast<std::streamoff>(offset)));
                 return stream_->good();
             }
@@ -410,6 +417,7 @@ bool FileOutput::CloseLogFile()
         if (Config().debugLogSize > 0) {
             WriteLine(std::wstring(kLogEndMarker) + L"\r\n");
         }
+        lineEnd_ = std::streampos(-1);
         stream_->close();
     }
     stream_->clear();
@@ -483,11 +491,14 @@ std::int64_t FileOutput::WriteFileRecord(const SYSTEMTIME& time, std::uint32_t t
         }
         line += L"\r\n";
 
-        const std::streampos before = stream_->tellp();
+        // Where the previous line ended, unless the stream has been moved
+        // since: a position query is two seeks under some systems.
+        const std::streampos before = lineEnd_ != std::streampos(-1) ? lineEnd_ : stream_->tellp();
         if (before == std::streampos(-1)) {
             return -1;
         }
         if (!WriteLine(line)) {
+            lineEnd_ = std::streampos(-1);
             return -1;
         }
         std::streampos after = stream_->tellp();
@@ -496,6 +507,7 @@ std::int64_t FileOutput::WriteFileRecord(const SYSTEMTIME& time, std::uint32_t t
             stream_->seekp(before);
             after = before;
         }
+        lineEnd_ = after;
         position = static_cast<std::int64_t>(std::streamoff(after));
     }
     lastFileErrno_ = 0;
@@ -516,6 +528,7 @@ void FileOutput::Write(const LogRecord& record)
     }
     // Without rolling the file is written again from its start; the end
     // marker written on close tells a reader where the newest text stops.
+    lineEnd_ = std::streampos(-1);
     stream_->seekp(0, std::ios::beg);
     WriteFileHeader();
 }

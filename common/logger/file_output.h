@@ -70,6 +70,8 @@ private:
     std::wstring fileName_;
     std::int32_t lastFileErrno_ = 0;
     ULONGLONG lastReopen_ = 0;
+    // Where the last record line ended; -1 once anything else moved the stream.
+    std::streampos lineEnd_ = std::streampos(-1);
     // The last open failed: records are not written, and the open is not
     // tried again, until the retry period since that open has passed.
     bool openFailed_ = false;
