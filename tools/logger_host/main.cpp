@@ -18,7 +18,7 @@
 #include "common/logger/log_entry_points.h"
 #include "common/registry/registry.h"
 #include "common/util/unique_resource.h"
-#include "tools/logger_host/handle_count.h"
+#include "tools/host/handle_table.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/logger_host/handle_count.h"
+#include "tools/host/handle_table.h"
 
 #include <windows.h>
 
@@ -28,7 +28,7 @@ constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004L);
 
 }  // namespace
 
-long CountProcessHandles() noexcept
+long CountProcessHandles(std::vector<std::pair<unsigned, unsigned long>>* list) noexcept
 {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) {
@@ -60,6 +60,9 @@ long CountProcessHandles() noexcept
         for (ULONG i = 0; i < table->count; ++i) {
             if (table->entries[i].processId == self) {
                 ++count;
+                if (list != nullptr) {
+                    list->emplace_back(table->entries[i].handleValue, table->entries[i].grantedAccess);
+                }
             }
         }
         return count;
