@@ -375,6 +375,15 @@ CPerfDataSource* CPerfDataSource::AcquireProcess(IWbemClassObject* classObject) 
     return created.release();
 }
 
+void CPerfDataSource::StopPollerAtDetach() noexcept
+{
+    if (CPerfDataSource* const source = g_dataSource.load()) {
+        if (source->poller_) {
+            ::SetEvent(source->shared_->stopEvent.get());
+        }
+    }
+}
+
 void CPerfDataSource::ReleaseProcessIfUnused() noexcept
 {
     RecursiveLockGuard guard(g_dataSourceLock);

@@ -76,6 +76,12 @@ public:
     static CPerfDataSource* Process() noexcept;
     static CPerfDataSource* AcquireProcess(IWbemClassObject* classObject) noexcept;
     static void ReleaseProcessIfUnused() noexcept;
+    // Process detach: a poller still alive is told to stop, without a wait.
+    // Under the loader lock no thread can end (its detach notification
+    // needs that lock), so a wait could only deadlock or time out; a poller
+    // can only be alive here when the process is ending, and the system
+    // ends it.
+    static void StopPollerAtDetach() noexcept;
 
     static constexpr DWORD kPollMilliseconds = 100;
     static constexpr DWORD kStopMilliseconds = 1000;

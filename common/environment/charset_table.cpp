@@ -111,22 +111,3 @@ CharsetTable BuildCharsetTable()
 {
     return BuildCharsetTable(HKEY_CLASSES_ROOT, kMimeCharsetPath);
 }
-
-namespace {
-
-// The load-time platform facts, in their order: the Windows-1252 flag, then
-// the charset table.
-CharsetTable BuildProcessCharsetTable()
-{
-    SetWindows1252Flag(AnsiCodePageIs1252());
-    return BuildCharsetTable();
-}
-
-const CharsetTable g_processCharsetTable = BuildProcessCharsetTable();
-
-}  // namespace
-
-const CharsetTable& ProcessCharsetTable() noexcept
-{
-    return g_processCharsetTable;
-}

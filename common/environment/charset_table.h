@@ -41,5 +41,5 @@ CharsetTable BuildCharsetTable(HKEY root, const char* path);
 CharsetTable BuildCharsetTable();  // HKEY_CLASSES_ROOT, kMimeCharsetPath
 
 // The process-wide table, built when the library is loaded and only read
-// afterwards.
-const CharsetTable& ProcessCharsetTable() noexcept;
+// afterwards; null before it is built and once it is gone.
+const CharsetTable* ProcessCharsetTable() noexcept;

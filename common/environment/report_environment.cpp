@@ -276,7 +276,7 @@ EnvironmentProbes::ToolHelp LiveToolHelp()
     return help;
 }
 
-EnvironmentProbes MakeLiveProbes() noexcept
+constexpr EnvironmentProbes MakeLiveProbes() noexcept
 {
     EnvironmentProbes probes;
     probes.versionEx = &LiveVersionEx;
@@ -292,12 +292,16 @@ EnvironmentProbes MakeLiveProbes() noexcept
     return probes;
 }
 
+// Constant-initialised: a guarded local static would go through the threads
+// runtime, which keeps a record for the calling thread that outlives an
+// unloaded DLL.
+constexpr EnvironmentProbes kLiveProbes = MakeLiveProbes();
+
 }  // namespace
 
 const EnvironmentProbes& LiveEnvironmentProbes() noexcept
 {
-    static const EnvironmentProbes probes = MakeLiveProbes();
-    return probes;
+    return kLiveProbes;
 }
 
 LogContext* ReportEnvironment::Context() noexcept

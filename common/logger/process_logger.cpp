@@ -36,52 +36,52 @@ void LogHook(int level, const char* /*function*/, const wchar_t* message)
     DebugLog(level, L"%s", message);
 }
 
-// Makes the two objects reachable once both are built, and unreachable
-// before either goes; the thread hooks follow them.
-class ProcessLoggerPublisher {
-public:
-    ProcessLoggerPublisher(DebugLogger& logger, ThreadRegistry& registry) noexcept
-    {
-        ::AcquireSRWLockExclusive(&g_lifetimeLock);
-        g_logger = &logger;
-        g_registry = &registry;
-        ::ReleaseSRWLockExclusive(&g_lifetimeLock);
-        ThreadHooks hooks = GetThreadHooks();
-        hooks.registerThread = &RegisterThreadHook;
-        hooks.unregisterThread = &UnregisterThreadHook;
-        hooks.log = &LogHook;
-        hooks.stopLogger = &DebugLogStopIfNoSink;
-        previous_ = SetThreadHooks(hooks);
-    }
-
-    ~ProcessLoggerPublisher()
-    {
-        ThreadHooks hooks = GetThreadHooks();
-        hooks.registerThread = previous_.registerThread;
-        hooks.unregisterThread = previous_.unregisterThread;
-        hooks.log = previous_.log;
-        hooks.stopLogger = previous_.stopLogger;
-        SetThreadHooks(hooks);
-        ::AcquireSRWLockExclusive(&g_lifetimeLock);
-        g_logger = nullptr;
-        g_registry = nullptr;
-        ::ReleaseSRWLockExclusive(&g_lifetimeLock);
-    }
-
-    ProcessLoggerPublisher(const ProcessLoggerPublisher&) = delete;
-    ProcessLoggerPublisher& operator=(const ProcessLoggerPublisher&) = delete;
-
-private:
-    ThreadHooks previous_;
-};
-
-// Built in this order and destroyed in reverse: the registry outlives the
-// logger, whose thread unregisters itself while the logger stops it.
-ThreadRegistry g_threadRegistry;
-DebugLogger g_debugLogger;
-ProcessLoggerPublisher g_publisher(g_debugLogger, g_threadRegistry);
+ProcessLogger* g_owner = nullptr;
 
 }  // namespace
+
+// Publishes the two objects once both are built and takes them back before
+// either goes; the thread hooks follow them.
+ProcessLogger::ProcessLogger() noexcept
+{
+    ::AcquireSRWLockExclusive(&g_lifetimeLock);
+    const bool first = g_owner == nullptr;
+    if (first) {
+        g_owner = this;
+        g_logger = &logger_;
+        g_registry = &registry_;
+    }
+    ::ReleaseSRWLockExclusive(&g_lifetimeLock);
+    if (!first) {
+        return;  // a second one stays private
+    }
+    ThreadHooks hooks = GetThreadHooks();
+    previous_ = hooks;
+    hooks.registerThread = &RegisterThreadHook;
+    hooks.unregisterThread = &UnregisterThreadHook;
+    hooks.log = &LogHook;
+    hooks.stopLogger = &DebugLogStopIfNoSink;
+    SetThreadHooks(hooks);
+}
+
+ProcessLogger::~ProcessLogger()
+{
+    if (g_owner != this) {
+        return;
+    }
+    ThreadHooks hooks = GetThreadHooks();
+    hooks.registerThread = previous_.registerThread;
+    hooks.unregisterThread = previous_.unregisterThread;
+    hooks.log = previous_.log;
+    hooks.stopLogger = previous_.stopLogger;
+    SetThreadHooks(hooks);
+    // Waits for every entry point that holds the logger to let go.
+    ::AcquireSRWLockExclusive(&g_lifetimeLock);
+    g_logger = nullptr;
+    g_registry = nullptr;
+    g_owner = nullptr;
+    ::ReleaseSRWLockExclusive(&g_lifetimeLock);
+}
 
 ProcessLoggerAccess::ProcessLoggerAccess() noexcept
 {

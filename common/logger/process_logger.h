@@ -4,7 +4,9 @@
 // logger from being destroyed until it lets go; after destruction it finds
 // none. Keep a hold short: destruction waits for every holder.
 
-class DebugLogger;
+#include "common/logger/debug_logger.h"
+#include "common/logger/thread_registry.h"
+#include "common/thread/thread_hooks.h"
 
 class ProcessLoggerAccess {
 public:
@@ -18,4 +20,24 @@ public:
 
 private:
     DebugLogger* logger_;
+};
+
+// The process-wide logger and thread registry, built with the library's other
+// globals (one per process; a second one is private and reachable from
+// nowhere). The registry outlives the logger, whose thread unregisters itself
+// while the logger stops it.
+class ProcessLogger {
+public:
+    ProcessLogger() noexcept;
+    ~ProcessLogger();
+    ProcessLogger(const ProcessLogger&) = delete;
+    ProcessLogger& operator=(const ProcessLogger&) = delete;
+
+    DebugLogger& Logger() noexcept { return logger_; }
+    ThreadRegistry& Registry() noexcept { return registry_; }
+
+private:
+    ThreadRegistry registry_;
+    DebugLogger logger_;
+    ThreadHooks previous_;
 };

@@ -113,32 +113,6 @@ bool DumpThreadCallStackHook(HANDLE thread, DWORD /*threadId*/)
 
 SymbolEngine* g_processEngine = nullptr;
 
-// The process-wide engine, reachable from Thread's hang dumps while it lives.
-struct ProcessEngine {
-    ProcessEngine() noexcept
-    {
-        g_processEngine = &engine;
-        ThreadHooks hooks = GetThreadHooks();
-        previous = hooks.dumpThreadCallStack;
-        hooks.dumpThreadCallStack = &DumpThreadCallStackHook;
-        SetThreadHooks(hooks);
-    }
-    ~ProcessEngine()
-    {
-        ThreadHooks hooks = GetThreadHooks();
-        if (hooks.dumpThreadCallStack == &DumpThreadCallStackHook) {
-            hooks.dumpThreadCallStack = previous;
-            SetThreadHooks(hooks);
-        }
-        g_processEngine = nullptr;
-    }
-
-    SymbolEngine engine;
-    decltype(ThreadHooks::dumpThreadCallStack) previous = nullptr;
-};
-
-ProcessEngine g_engine;
-
 }  // namespace
 
 ThreadCallStackFrames::ThreadCallStackFrames() noexcept
@@ -208,6 +182,31 @@ char* GetSymbolPath(char* buffer, std::size_t size) noexcept
 SymbolEngine* ProcessSymbolEngine() noexcept
 {
     return g_processEngine;
+}
+
+ProcessSymbolEngineHolder::ProcessSymbolEngineHolder() noexcept
+{
+    if (g_processEngine != nullptr) {
+        return;  // a second one stays private
+    }
+    g_processEngine = &engine_;
+    ThreadHooks hooks = GetThreadHooks();
+    previousDump_ = hooks.dumpThreadCallStack;
+    hooks.dumpThreadCallStack = &DumpThreadCallStackHook;
+    SetThreadHooks(hooks);
+}
+
+ProcessSymbolEngineHolder::~ProcessSymbolEngineHolder()
+{
+    if (g_processEngine != &engine_) {
+        return;
+    }
+    ThreadHooks hooks = GetThreadHooks();
+    if (hooks.dumpThreadCallStack == &DumpThreadCallStackHook) {
+        hooks.dumpThreadCallStack = previousDump_;
+        SetThreadHooks(hooks);
+    }
+    g_processEngine = nullptr;
 }
 
 SymbolEngine::SymbolEngine() noexcept

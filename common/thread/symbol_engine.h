@@ -111,5 +111,23 @@ private:
 // symbol variables; null for a null buffer.
 char* GetSymbolPath(char* buffer, std::size_t size) noexcept;
 
-// The process-wide engine; null once it is destroyed.
+// The process-wide engine; null before its holder is built and once it is
+// destroyed.
 SymbolEngine* ProcessSymbolEngine() noexcept;
+
+// Owns the process-wide engine (one per process, built with the library's
+// other globals) and makes it reachable from Thread's hang dumps while it
+// lives.
+class ProcessSymbolEngineHolder {
+public:
+    ProcessSymbolEngineHolder() noexcept;
+    ~ProcessSymbolEngineHolder();
+    ProcessSymbolEngineHolder(const ProcessSymbolEngineHolder&) = delete;
+    ProcessSymbolEngineHolder& operator=(const ProcessSymbolEngineHolder&) = delete;
+
+    SymbolEngine& Engine() noexcept { return engine_; }
+
+private:
+    SymbolEngine engine_;
+    bool (*previousDump_)(HANDLE thread, DWORD threadId) = nullptr;
+};

@@ -16,9 +16,18 @@ DWORD SystemTick()
 
 std::atomic<TickSource> g_tickSource{&SystemTick};
 
-// Guards the creation and destruction of the process-wide timer thread;
-// constructed at load, before any timer can start.
-RecursiveLock g_timerLock;
+// Guards the creation and destruction of the process-wide timer thread.
+// Constant-initialised: it exists before any global of the library is built
+// and after the last is gone, whatever order they are built and destroyed in.
+SRWLOCK g_timerLock = SRWLOCK_INIT;
+
+class TimerLockGuard {
+public:
+    TimerLockGuard() noexcept { ::AcquireSRWLockExclusive(&g_timerLock); }
+    ~TimerLockGuard() { ::ReleaseSRWLockExclusive(&g_timerLock); }
+    TimerLockGuard(const TimerLockGuard&) = delete;
+    TimerLockGuard& operator=(const TimerLockGuard&) = delete;
+};
 std::atomic<TimerThread*> g_timerThread{nullptr};
 volatile LONG g_subsystemReferences = 0;
 
@@ -42,7 +51,7 @@ bool Timer::Start() noexcept
 {
     TimerThread* thread = nullptr;
     {
-        RecursiveLockGuard guard(g_timerLock);
+        TimerLockGuard guard;
         thread = g_timerThread.load();
         if (thread == nullptr) {
             thread = new (std::nothrow) TimerThread;
@@ -117,7 +126,7 @@ TimerThread* Timer::GetTimerThread() noexcept
 
 void Timer::SetTimerThread(TimerThread* thread) noexcept
 {
-    RecursiveLockGuard guard(g_timerLock);
+    TimerLockGuard guard;
     g_timerThread.store(thread);
 }
 
@@ -341,7 +350,7 @@ long ReleaseTimerSubsystemReference() noexcept
 {
     const long count = AtomicDecrement(&g_subsystemReferences);
     if (count == 0) {
-        RecursiveLockGuard guard(g_timerLock);
+        TimerLockGuard guard;
         if (TimerThread* thread = g_timerThread.exchange(nullptr)) {
             thread->Stop();
             delete thread;

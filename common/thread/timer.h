@@ -131,3 +131,12 @@ private:
 // created, is stopped and deleted. Both answer the new count.
 long AddTimerSubsystemReference() noexcept;
 long ReleaseTimerSubsystemReference() noexcept;
+
+// One reference on the timer subsystem for as long as the object lives.
+class TimerSubsystemReference {
+public:
+    TimerSubsystemReference() noexcept { AddTimerSubsystemReference(); }
+    ~TimerSubsystemReference() { ReleaseTimerSubsystemReference(); }
+    TimerSubsystemReference(const TimerSubsystemReference&) = delete;
+    TimerSubsystemReference& operator=(const TimerSubsystemReference&) = delete;
+};

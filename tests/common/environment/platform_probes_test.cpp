@@ -124,7 +124,8 @@ TEST(CharsetTableLive, MimeDatabaseOfTheSystem)
         EXPECT_EQ(c.codePage, codePage);
     }
     // The process-wide table was built the same way when the program loaded.
-    EXPECT_EQ(table.Size(), ProcessCharsetTable().Size());
+    ASSERT_NE(nullptr, ProcessCharsetTable());
+    EXPECT_EQ(table.Size(), ProcessCharsetTable()->Size());
 }
 
 // ---- COM on a thread of its own ----
