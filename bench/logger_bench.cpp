@@ -14,38 +14,17 @@
 #include <vector>
 
 #include "bench/harness.h"
+#include "bench/logger_bench_support.h"
 #include "common/logger/debug_log_settings.h"
 #include "common/logger/debug_logger.h"
 #include "common/logger/log_entry_points.h"
 
 namespace {
 
-class CountingOutput : public LogOutput {
-public:
-    explicit CountingOutput(std::atomic<long>& count) : count_(count) {}
-    bool IsOpen() const override { return true; }
-    void Write(const LogRecord&) override { count_.fetch_add(1, std::memory_order_relaxed); }
-
-private:
-    std::atomic<long>& count_;
-};
-
 struct Options {
     unsigned calls = 20000;   // timed calls per thread and round
     unsigned rounds = 5;
 };
-
-// The time of each call, one QueryPerformanceCounter pair around it.
-template <typename Call>
-void TimeCalls(unsigned calls, Call call, std::vector<double>& ns)
-{
-    ns.reserve(ns.size() + calls);
-    for (unsigned i = 0; i < calls; ++i) {
-        const std::int64_t start = bench::Ticks();
-        call(i);
-        ns.push_back(bench::TicksToNs(bench::Ticks() - start));
-    }
-}
 
 void Print(const char* name, const std::vector<double>& ns)
 {
@@ -64,36 +43,6 @@ void FormatCall(unsigned i)
     wchar_t text[kLogTextUnits];
     _snwprintf(text, kLogTextUnits - 1, L"client %s sent %u messages", L"router-7", i);
     text[kLogTextUnits - 1] = L'\0';
-}
-
-// Both threads start together and each times its own calls.
-template <typename Call>
-void TimeOnThreads(unsigned threads, unsigned calls, Call call, std::vector<double>& ns)
-{
-    std::vector<std::vector<double>> perThread(threads);
-    std::atomic<unsigned> waiting{threads};
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            waiting.fetch_sub(1);
-            while (waiting.load() != 0) {
-            }
-            TimeCalls(calls, call, perThread[t]);
-        });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    for (const auto& values : perThread) {
-        ns.insert(ns.end(), values.begin(), values.end());
-    }
-}
-
-void WaitForDrain(const std::atomic<long>& written, long expected)
-{
-    while (written.load() < expected) {
-        ::Sleep(1);
-    }
 }
 
 // The logger thread writing to a real UTF-8 file, a flush per line: a
@@ -149,7 +98,7 @@ int wmain(int argc, wchar_t** argv)
 
     std::atomic<long> written{0};
     DebugLogger* const logger = ProcessDebugLogger();
-    logger->SetOutput(LogOutputKind::File, std::make_unique<CountingOutput>(written));
+    logger->SetOutput(LogOutputKind::File, std::make_unique<bench::CountingOutput>(written));
     DebugLogSettings settings;
     settings.debugLogLevel = 3;
     settings.consoleLogLevel = -1;  // the console stays off
@@ -160,7 +109,7 @@ int wmain(int argc, wchar_t** argv)
 
     // One timer pair around nothing: what every figure below includes.
     std::vector<double> empty;
-    TimeCalls(options.calls, [](unsigned) {}, empty);
+    bench::TimeCallsOnThreads(1, options.calls, [](unsigned) {}, empty);
 
     std::printf("logger-bench: one DebugLog(3, L\"client %%s sent %%u messages\", ...) call\n");
     Print("timer pair alone", empty);
@@ -171,10 +120,10 @@ int wmain(int argc, wchar_t** argv)
         for (unsigned round = 0; round < options.rounds; ++round) {
             // Alternate with the bare formatting; let the logger catch up
             // between rounds, so each round starts from an empty queue.
-            TimeOnThreads(threads, options.calls, &LogCall, logged);
+            bench::TimeCallsOnThreads(threads, options.calls, &LogCall, logged);
             expected += static_cast<long>(threads * options.calls);
-            WaitForDrain(written, expected);
-            TimeOnThreads(threads, options.calls, &FormatCall, formatted);
+            bench::WaitForCount(written, expected);
+            bench::TimeCallsOnThreads(threads, options.calls, &FormatCall, formatted);
         }
         std::printf(" %u producer thread%s:\n", threads, threads == 1 ? "" : "s");
         Print("DebugLog call", logged);

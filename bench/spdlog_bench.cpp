@@ -26,6 +26,7 @@
 #include <spdlog/spdlog.h>
 
 #include "bench/harness.h"
+#include "bench/logger_bench_support.h"
 #include "common/logger/debug_log_settings.h"
 #include "common/logger/debug_logger.h"
 #include "common/logger/log_entry_points.h"
@@ -48,16 +49,6 @@ struct Options {
     unsigned fileRounds = 5;
 };
 
-class CountingOutput : public LogOutput {
-public:
-    explicit CountingOutput(std::atomic<long>& count) : count_(count) {}
-    bool IsOpen() const override { return true; }
-    void Write(const LogRecord&) override { count_.fetch_add(1, std::memory_order_relaxed); }
-
-private:
-    std::atomic<long>& count_;
-};
-
 // spdlog's backend thread is the only caller, hence no mutex.
 class CountingSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
 public:
@@ -73,51 +64,6 @@ protected:
 private:
     std::atomic<long>& count_;
 };
-
-// Starts `threads` threads together; each runs work(thread index).
-template <typename Work>
-void RunTogether(unsigned threads, Work work)
-{
-    std::atomic<unsigned> waiting{threads};
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            waiting.fetch_sub(1);
-            while (waiting.load() != 0) {
-            }
-            work(t);
-        });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-}
-
-// Every call timed on its own: one QueryPerformanceCounter pair around it.
-template <typename Call>
-void TimeCallsOnThreads(unsigned threads, unsigned calls, Call call, std::vector<double>& ns)
-{
-    std::vector<std::vector<double>> perThread(threads);
-    RunTogether(threads, [&](unsigned t) {
-        std::vector<double>& mine = perThread[t];
-        mine.reserve(calls);
-        for (unsigned i = 0; i < calls; ++i) {
-            const std::int64_t start = bench::Ticks();
-            call(i);
-            mine.push_back(bench::TicksToNs(bench::Ticks() - start));
-        }
-    });
-    for (const auto& values : perThread) {
-        ns.insert(ns.end(), values.begin(), values.end());
-    }
-}
-
-void WaitForCount(const std::atomic<long>& count, long expected)
-{
-    while (count.load() < expected) {
-        ::Sleep(1);
-    }
-}
 
 // DebugLog's own path (gate, argument check, formatting, queue) on a logger
 // other than the process-wide one.
@@ -226,7 +172,7 @@ FileResult OurFileRate(const FileRound& round)
     const std::int64_t readySize = FileSize(round.path);
     const std::int64_t start = bench::Ticks();
     std::thread producers([&] {
-        RunTogether(round.threads, [&](unsigned) {
+        bench::RunTogether(round.threads, [&](unsigned) {
             for (unsigned i = 0; i < round.Share(); ++i) {
                 LogTo(logger, 3, kWideFormat, kClient, i);
             }
@@ -263,7 +209,7 @@ FileResult SpdlogFileRate(const FileRound& round)
     auto logger = std::make_shared<spdlog::logger>("file", SpdlogFileSink(round));
     PrepareSpdlogLogger(*logger);
     const std::int64_t start = bench::Ticks();
-    RunTogether(round.threads, [&](unsigned) {
+    bench::RunTogether(round.threads, [&](unsigned) {
         for (unsigned i = 0; i < round.Share(); ++i) {
             logger->info(kFmtFormat, kNarrowClient, i);
         }
@@ -283,7 +229,7 @@ FileResult SpdlogAsyncFileRate(const FileRound& round)
                                                          spdlog::async_overflow_policy::block);
     PrepareSpdlogLogger(*logger);
     const std::int64_t start = bench::Ticks();
-    RunTogether(round.threads, [&](unsigned) {
+    bench::RunTogether(round.threads, [&](unsigned) {
         for (unsigned i = 0; i < round.Share(); ++i) {
             logger->info(kFmtFormat, kNarrowClient, i);
         }
@@ -336,7 +282,7 @@ int wmain(int argc, wchar_t** argv)
     // whole round, as the logger's does, so neither producer waits for room.
     std::atomic<long> ourWritten{0};
     DebugLogger* const processLogger = ProcessDebugLogger();
-    processLogger->SetOutput(LogOutputKind::File, std::make_unique<CountingOutput>(ourWritten));
+    processLogger->SetOutput(LogOutputKind::File, std::make_unique<bench::CountingOutput>(ourWritten));
     DebugLogSettings settings;
     settings.debugLogLevel = 3;
     settings.consoleLogLevel = -1;
@@ -353,7 +299,7 @@ int wmain(int argc, wchar_t** argv)
     std::printf("\none call: DebugLog(3, L\"client %%s sent %%u messages\", L\"router-7\", i) beside\n"
                 "spdlog's async logger->info(\"client {} sent {} messages\", \"router-7\", i)\n");
     std::vector<double> empty;
-    TimeCallsOnThreads(1, options.calls, [](unsigned) {}, empty);
+    bench::TimeCallsOnThreads(1, options.calls, [](unsigned) {}, empty);
     PrintCalls("timer pair alone", empty);
     long ourExpected = 0;
     long spdlogExpected = 0;
@@ -362,15 +308,15 @@ int wmain(int argc, wchar_t** argv)
         std::vector<double> theirs;
         for (unsigned round = 0; round < options.rounds; ++round) {
             // Alternating rounds, each from an empty queue.
-            TimeCallsOnThreads(threads, options.calls,
+            bench::TimeCallsOnThreads(threads, options.calls,
                                [](unsigned i) { DebugLog(3, kWideFormat, kClient, i); }, ours);
             ourExpected += static_cast<long>(threads * options.calls);
-            WaitForCount(ourWritten, ourExpected);
-            TimeCallsOnThreads(threads, options.calls,
+            bench::WaitForCount(ourWritten, ourExpected);
+            bench::TimeCallsOnThreads(threads, options.calls,
                                [&](unsigned i) { asyncLogger->info(kFmtFormat, kNarrowClient, i); },
                                theirs);
             spdlogExpected += static_cast<long>(threads * options.calls);
-            WaitForCount(spdlogWritten, spdlogExpected);
+            bench::WaitForCount(spdlogWritten, spdlogExpected);
         }
         std::printf(" %u producer thread%s:\n", threads, threads == 1 ? "" : "s");
         PrintCalls("DebugLog", ours);
