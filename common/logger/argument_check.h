@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+
 // Wide entry points take a wchar_t format, narrow ones a char format; the kind
 // decides what an unprefixed %c, %C, %s and %S take.
 enum class LogCharKind { Wide, Narrow };
@@ -33,12 +34,7 @@ ArgumentCheck CheckLogArguments(LogCharKind kind, const void* format, va_list ar
 std::wstring InvalidLogEntryText(LogCharKind kind, int level, int eventId, const void* format,
                                  const void* user, const ArgumentCheck& check) noexcept;
 
-// printf formatting with the C runtime's rules (a wide format's %s takes
-// wchar_t*, a narrow one's char*; %hs, %ls, %S, I64 as the runtime has them)
-// into `size` units: at most size - 1 characters, always terminated. Returns
-// the number of characters written, or -1 when the text was cut (also for
-// size 0, a null buffer or a null format). %n consumes its pointer and writes
-// nothing through it; a directive the runtime does not know is copied as it
-// stands.
+// The formatter every entry uses: FormatPrintText (common/util/print_format.h),
+// which never executes %n.
 int FormatLogText(wchar_t* buffer, std::size_t size, const wchar_t* format, va_list args) noexcept;
 int FormatLogText(char* buffer, std::size_t size, const char* format, va_list args) noexcept;

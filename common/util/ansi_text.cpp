@@ -88,9 +88,14 @@ std::string WideToNarrow(const wchar_t* text, std::size_t length, bool windows12
         return narrow;
     }
     if (windows1252) {
-        narrow.resize(length);
+        narrow.reserve(length);
         for (std::size_t index = 0; index < length; ++index) {
-            narrow[index] = UnicodeToWindows1252(text[index]);
+            // A character beyond U+FFFF is two units and one "?".
+            if (IS_HIGH_SURROGATE(text[index]) && index + 1 < length &&
+                IS_LOW_SURROGATE(text[index + 1])) {
+                ++index;
+            }
+            narrow.push_back(UnicodeToWindows1252(text[index]));
         }
         return narrow;
     }

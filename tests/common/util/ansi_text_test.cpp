@@ -47,6 +47,8 @@ TEST(Windows1252Table, WholeTextsAndLengths)
     EXPECT_EQ(L"\u20AC caf\u00E9 \uFFFD", NarrowToWide("\x80 caf\xE9 \x81", kWholeText, true));
     EXPECT_EQ(L"\u20AC c", NarrowToWide("\x80 caf\xE9", 3, true));
     EXPECT_EQ("\x80 caf\xE9 ?", WideToNarrow(L"\u20AC caf\u00E9 \u0100", kWholeText, true));
+    // A character beyond U+FFFF is one character; a lone surrogate is one too.
+    EXPECT_EQ("a?b?", WideToNarrow(L"a\U0001F600b\xD83D", kWholeText, true));
     EXPECT_EQ(L"", NarrowToWide(nullptr, kWholeText, true));
     EXPECT_EQ("", WideToNarrow(nullptr, kWholeText, false));
 }
