@@ -53,8 +53,10 @@ CommonLibrary::CommonLibrary(LibraryAssemblyObserver observer, void* observerCon
 
 CommonLibrary::~CommonLibrary()
 {
-    // A host may leave the logger running at exit: it stops before the
-    // report it may still run goes.
+    // A host may leave the logger running at exit, with threads still
+    // logging: they lose the logger first, so that its queue stops growing,
+    // then it stops, before the report it may still run goes.
+    logger_.Withdraw();
     logger_.Logger().Stop();
     logger_.Logger().SetEnvironmentReport(nullptr);
 }

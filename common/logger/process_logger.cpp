@@ -66,6 +66,11 @@ ProcessLogger::ProcessLogger() noexcept
 
 ProcessLogger::~ProcessLogger()
 {
+    Withdraw();
+}
+
+void ProcessLogger::Withdraw() noexcept
+{
     if (g_owner != this) {
         return;
     }

@@ -35,6 +35,10 @@ public:
 
     DebugLogger& Logger() noexcept { return logger_; }
     ThreadRegistry& Registry() noexcept { return registry_; }
+    // Makes the two unreachable (the entry points drop what they are offered
+    // from then on), waiting for every entry point that holds the logger;
+    // the destructor does it too.
+    void Withdraw() noexcept;
 
 private:
     ThreadRegistry registry_;
