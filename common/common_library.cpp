@@ -7,6 +7,17 @@ namespace {
 // The table lookups reach, while the library object lives.
 const CharsetTable* g_charsets = nullptr;
 
+// Short of memory at load, the table stays empty rather than ending the
+// process: only a lookup by charset name goes without it.
+CharsetTable LoadTimeCharsetTable() noexcept
+{
+    try {
+        return BuildCharsetTable();
+    } catch (...) {
+        return CharsetTable();
+    }
+}
+
 }  // namespace
 
 CommonLibrary::Step::Step(const CommonLibrary& library, const char* object) noexcept
@@ -29,7 +40,7 @@ CommonLibrary::Windows1252Flag::Windows1252Flag() noexcept
     SetWindows1252Flag(AnsiCodePageIs1252());
 }
 
-CommonLibrary::ProcessCharsets::ProcessCharsets() : table(BuildCharsetTable())
+CommonLibrary::ProcessCharsets::ProcessCharsets() noexcept : table(LoadTimeCharsetTable())
 {
     if (g_charsets == nullptr) {
         g_charsets = &table;

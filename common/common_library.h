@@ -49,7 +49,7 @@ private:
 
     // The charset table, reachable through ProcessCharsetTable while it lives.
     struct ProcessCharsets {
-        ProcessCharsets();
+        ProcessCharsets() noexcept;
         ~ProcessCharsets();
         ProcessCharsets(const ProcessCharsets&) = delete;
         ProcessCharsets& operator=(const ProcessCharsets&) = delete;
