@@ -513,8 +513,7 @@ void DebugLogger::FormatAndLog(LogCharKind kind, std::int32_t level, std::int32_
             va_copy(copy, args);
             FormatLogText(narrow, kLogTextUnits, static_cast<const char*>(format), copy);
             va_end(copy);
-            const std::wstring wide = AnsiToWide(narrow);
-            wide.copy(text, kLogTextUnits - 1);
+            AnsiToWide(narrow, text, kLogTextUnits);
             if (user != nullptr && !::IsBadStringPtrA(static_cast<const char*>(user), kLogTextUnits)) {
                 userText = AnsiToWide(static_cast<const char*>(user));
             }

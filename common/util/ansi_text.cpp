@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 #include <cwchar>
 
@@ -138,4 +139,30 @@ std::wstring AnsiToWide(const char* text)
 std::string WideToAnsi(const wchar_t* text)
 {
     return WideToNarrow(text, kWholeText, g_windows1252);
+}
+
+std::size_t AnsiToWide(const char* text, wchar_t* buffer, std::size_t units) noexcept
+{
+    buffer[0] = L'\0';
+    if (text == nullptr) {
+        return 0;
+    }
+    const std::size_t length = std::strlen(text);
+    if (g_windows1252) {
+        if (length >= units) {
+            return 0;
+        }
+        for (std::size_t index = 0; index < length; ++index) {
+            buffer[index] = Windows1252ToUnicode(static_cast<unsigned char>(text[index]));
+        }
+        buffer[length] = L'\0';
+        return length;
+    }
+    const int written = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer,
+                                              static_cast<int>(units > INT_MAX ? INT_MAX : units));
+    if (written <= 0) {
+        buffer[0] = L'\0';
+        return 0;
+    }
+    return static_cast<std::size_t>(written - 1);
 }

@@ -36,4 +36,8 @@ bool AnsiCodePageIs1252() noexcept;
 
 // The library's rule: NarrowToWide / WideToNarrow with the process-wide flag.
 std::wstring AnsiToWide(const char* text);
+// The same into a caller's buffer of `units` (units > 0), always terminated:
+// no allocation, for the logger's record path. Text the buffer cannot hold
+// whole converts to an empty text. Answers the units written.
+std::size_t AnsiToWide(const char* text, wchar_t* buffer, std::size_t units) noexcept;
 std::string WideToAnsi(const wchar_t* text);

@@ -73,11 +73,20 @@ TEST_F(Windows1252FlagTest, FlagChoosesTheTableOverTheSystemConversion)
     // controls; the built-in one does not.
     EXPECT_EQ(L"\uFFFD\u20AC", AnsiToWide("\x81\x80"));
     EXPECT_EQ("?", WideToAnsi(L"\u0081"));
+    wchar_t buffer[3];
+    EXPECT_EQ(2u, AnsiToWide("\x81\x80", buffer, 3));
+    EXPECT_STREQ(L"\uFFFD\u20AC", buffer);
+    EXPECT_EQ(0u, AnsiToWide("abc", buffer, 3));  // not whole: nothing
+    EXPECT_STREQ(L"", buffer);
 
     EXPECT_TRUE(SetWindows1252Flag(false));
     EXPECT_FALSE(Windows1252Flag());
     EXPECT_EQ(L"\u0081\u20AC", AnsiToWide("\x81\x80"));
     EXPECT_EQ("\x81", WideToAnsi(L"\u0081"));
+    EXPECT_EQ(2u, AnsiToWide("\x81\x80", buffer, 3));
+    EXPECT_STREQ(L"\u0081\u20AC", buffer);
+    EXPECT_EQ(0u, AnsiToWide("abc", buffer, 3));
+    EXPECT_STREQ(L"", buffer);
 }
 
 TEST_F(Windows1252FlagTest, SystemConversionFollowsTheThreadCodePage)
