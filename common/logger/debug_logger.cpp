@@ -551,15 +551,25 @@ void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t thr
         if (level > config_.maxLevel && level != kAlwaysLogLevel) {
             return;
         }
-        auto record = std::make_unique<LogRecord>();
+        std::unique_ptr<LogRecord> record;
+        {
+            RecursiveLockGuard guard(queueLock_);
+            if (!spare_.empty()) {
+                record = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        if (!record) {
+            record = std::make_unique<LogRecord>();
+        }
         record->eventId = eventId;
         record->threadId = threadId > 0 ? static_cast<std::uint32_t>(threadId) : ::GetCurrentThreadId();
         record->level = level;
-        record->user = OrEmpty(user);
+        record->user.assign(OrEmpty(user));
         record->hasUser = user != nullptr;
-        record->text = OrEmpty(text);
+        record->text.assign(OrEmpty(text));
         TrimTrailingWhiteSpace(record->text);
-        ::GetLocalTime(&record->time);
+        record->stamp = RecordStamp();
         RecursiveLockGuard guard(queueLock_);
         queue_.push_back(std::move(record));
         queueLength_.fetch_add(1);
@@ -680,8 +690,25 @@ std::unique_ptr<LogRecord> DebugLogger::TakeFront() noexcept
     // One hold of the lock takes everything queued, so that producers meet
     // the logger thread at the lock once per pass rather than once a record.
     if (taken_.empty()) {
-        RecursiveLockGuard guard(queueLock_);
-        taken_.swap(queue_);
+        {
+            RecursiveLockGuard guard(queueLock_);
+            taken_.swap(queue_);
+            if (spare_.empty()) {
+                spare_.swap(written_);
+            } else {
+                try {
+                    for (std::unique_ptr<LogRecord>& record : written_) {
+                        if (spare_.size() >= kSpareLogRecords) {
+                            break;
+                        }
+                        spare_.push_back(std::move(record));
+                    }
+                } catch (...) {
+                    // No room for more spares: the rest are freed.
+                }
+            }
+        }
+        written_.clear();  // what the spares had no room for is freed here, outside the lock
     }
     if (taken_.empty()) {
         return nullptr;
@@ -689,7 +716,24 @@ std::unique_ptr<LogRecord> DebugLogger::TakeFront() noexcept
     std::unique_ptr<LogRecord> record = std::move(taken_.front());
     taken_.pop_front();
     queueLength_.fetch_sub(1);
+    if (record->stamp != 0) {
+        record->time = localTime_.Of(record->stamp);
+    }
     return record;
+}
+
+void DebugLogger::KeepForReuse(std::unique_ptr<LogRecord> record) noexcept
+{
+    // A record that once carried an unusually long text gives its room back.
+    if (written_.size() >= kSpareLogRecords || record->text.capacity() > kLogTextUnits ||
+        record->user.capacity() > kLogTextUnits) {
+        return;
+    }
+    try {
+        written_.push_back(std::move(record));
+    } catch (...) {
+        // No room to keep it: it is freed.
+    }
 }
 
 void DebugLogger::ApplyQueueLimit(const LogRecord& taken) noexcept
@@ -773,6 +817,7 @@ void DebugLogger::Drain(bool stopSeen) noexcept
         if (!CallGuarded(write, nullptr)) {
             WriteDirect(kThreadException, 1, record->time);
         }
+        KeepForReuse(std::move(record));
     }
 }
 

@@ -2,8 +2,8 @@
 
 // The process-wide logger: producers on any thread hand it records, and its
 // own thread writes them to the event log, the console, syslog and the file.
-// Producers only format, allocate and append; every output's work happens on
-// the logger thread.
+// Producers only format, fill a record (a written one kept for reuse when
+// there is one) and append; every output's work happens on the logger thread.
 
 #include <windows.h>
 
@@ -15,10 +15,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/logger/argument_check.h"
 #include "common/logger/debug_log_settings.h"
 #include "common/logger/log_output.h"
+#include "common/logger/record_time.h"
 #include "common/thread/recursive_lock.h"
 #include "common/thread/thread.h"
 #include "common/util/unique_resource.h"
@@ -28,6 +30,10 @@ constexpr std::int32_t kMaxLogLevel = 15;
 constexpr std::int32_t kAlwaysLogLevel = 5;
 // Formatted messages are cut to this many characters.
 constexpr std::size_t kLogTextUnits = 1024;
+// Written records kept for reuse at most. A kept record's text has room for
+// at most kLogTextUnits units, so the spares hold at most about 8 MB (about
+// 1 MB with lines of a hundred characters).
+constexpr std::size_t kSpareLogRecords = 4096;
 // How often the running logger reads its registry settings again.
 constexpr ULONGLONG kSettingsReloadMs = 30000;
 
@@ -212,6 +218,7 @@ private:
     bool StoreDword(const wchar_t* name, std::uint32_t value, bool* opened) noexcept;
 
     std::unique_ptr<LogRecord> TakeFront() noexcept;
+    void KeepForReuse(std::unique_ptr<LogRecord> record) noexcept;
     void Drain(bool stopSeen) noexcept;
     void ApplyQueueLimit(const LogRecord& taken) noexcept;
     void WriteRecord(const LogRecord& record);
@@ -227,6 +234,13 @@ private:
     // Records the logger thread has taken from the queue in one go and not
     // yet written; they still count as queued.
     std::deque<std::unique_ptr<LogRecord>> taken_;
+    // Written records kept for producers to fill again, with their text's
+    // room: a steady flow of records costs the producers no heap block.
+    // `spare_` is the producers' (under the queue lock); `written_` the
+    // logger thread's, handed over when it next takes the queue.
+    std::vector<std::unique_ptr<LogRecord>> spare_;
+    std::vector<std::unique_ptr<LogRecord>> written_;
+    RecordLocalTime localTime_;  // the logger thread's
     std::atomic<std::size_t> queueLength_{0};  // read without the lock for the limit test
     DebugLogConfig config_;
     bool queueWarned_ = false;

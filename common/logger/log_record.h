@@ -15,6 +15,9 @@ struct LogRecord {
     bool hasUser = false;       // a user was given, even an empty one
     std::wstring text;          // without trailing white space
     SYSTEMTIME time = {};       // local time the record was made
+    // A queued record carries the system time it was made (FILETIME units);
+    // the logger thread makes `time` from it when it takes the record.
+    std::uint64_t stamp = 0;
 };
 
 // The identifier every output shows: the low 16 bits of the caller's

@@ -212,6 +212,45 @@ TEST_F(DebugLoggerRecordTest, RecordsOfSeveralProducersAllArriveInOrderPerThread
     }
 }
 
+std::uint64_t Ticks(const SYSTEMTIME& local)
+{
+    FILETIME time;
+    EXPECT_TRUE(::SystemTimeToFileTime(&local, &time));
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// Written records are filled again by later producers: nothing of an earlier
+// record (its user, identifier, level, thread, long text or time) may show
+// in a later one.
+TEST_F(DebugLoggerRecordTest, ARecordFilledAgainCarriesNothingOfTheOneBefore)
+{
+    StartWithLevel(4);
+    const std::string longText(900, 'x');
+    for (int round = 0; round < 6; ++round) {
+        std::thread([&] { LogNarrow("alice", 4, 42, "%s", longText.c_str()); }).join();
+        ASSERT_TRUE(WaitUntil([&] { return journal_.Texts(LogOutputKind::File).size() == 2u * round + 1; }));
+
+        SYSTEMTIME before;
+        SYSTEMTIME after;
+        ::GetLocalTime(&before);
+        Log(3, L"plain %d", round);
+        ::GetLocalTime(&after);
+        ASSERT_TRUE(WaitUntil([&] { return journal_.Texts(LogOutputKind::File).size() == 2u * round + 2; }));
+
+        const LogRecord plain = journal_.Records().back().record;
+        EXPECT_EQ(L"plain " + std::to_wstring(round), plain.text);
+        EXPECT_FALSE(plain.hasUser);
+        EXPECT_TRUE(plain.user.empty());
+        EXPECT_EQ(0, plain.eventId);
+        EXPECT_EQ(3, plain.level);
+        EXPECT_EQ(::GetCurrentThreadId(), plain.threadId);
+        // Local times read to the millisecond around the call bound it.
+        EXPECT_LE(Ticks(before) / 10000, Ticks(plain.time) / 10000);
+        EXPECT_LE(Ticks(plain.time) / 10000, Ticks(after) / 10000);
+    }
+    StopLogger();
+}
+
 // The logger thread is held inside the file output while a backlog builds
 // up; its draining then sees exactly known queue lengths.
 struct QueueLimitCase {
