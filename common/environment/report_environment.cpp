@@ -276,6 +276,32 @@ EnvironmentProbes::ToolHelp LiveToolHelp()
     return help;
 }
 
+}  // namespace
+
+DWORD WINAPI live_account::ModuleFileName(HMODULE module, LPWSTR path, DWORD size)
+{
+    return ::GetModuleFileNameW(module, path, size);
+}
+
+BOOL WINAPI live_account::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
+{
+    return ::OpenProcessToken(process, access, token);
+}
+
+BOOL WINAPI live_account::TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer,
+                                           DWORD size, PDWORD needed)
+{
+    return ::GetTokenInformation(token, kind, buffer, size, needed);
+}
+
+BOOL WINAPI live_account::LookupAccountSid(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize,
+                                           LPWSTR domain, LPDWORD domainSize, PSID_NAME_USE use)
+{
+    return ::LookupAccountSidW(system, sid, name, nameSize, domain, domainSize, use);
+}
+
+namespace {
+
 constexpr EnvironmentProbes MakeLiveProbes() noexcept
 {
     EnvironmentProbes probes;
@@ -388,7 +414,7 @@ void ReportEnvironment::GetServiceInfo(std::wstring& processPath, std::wstring& 
         processPath.clear();
         account.clear();
         wchar_t path[MAX_PATH] = {};
-        const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+        const DWORD length = probes_.account.moduleFileName(nullptr, path, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) {
             const SystemErrorText error(::GetLastError());
             WriteLine(callback_, kWarning, kServiceInfo, __LINE__, L"GetModuleFileNameW Error: %s (%d)",
@@ -398,14 +424,14 @@ void ReportEnvironment::GetServiceInfo(std::wstring& processPath, std::wstring& 
         processPath = path;
 
         unique_handle token;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        if (!probes_.account.openProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
             const SystemErrorText error(::GetLastError());
             WriteLine(callback_, kError, kServiceInfo, __LINE__, L"OpenProcessToken Error: %s (%d)",
                       error.Text(), static_cast<int>(error.Code()));
             return;
         }
         DWORD size = 0;
-        ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        probes_.account.tokenInformation(token.get(), TokenUser, nullptr, 0, &size);
         if (size == 0) {
             const SystemErrorText error(::GetLastError());
             WriteLine(callback_, kError, kServiceInfo, __LINE__, L"GetTokenInformation Error: %s (%d)",
@@ -418,7 +444,7 @@ void ReportEnvironment::GetServiceInfo(std::wstring& processPath, std::wstring& 
                       L"Cannot allocate buffer for token information");
             return;
         }
-        if (!::GetTokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
+        if (!probes_.account.tokenInformation(token.get(), TokenUser, user.get(), size, &size)) {
             const SystemErrorText error(::GetLastError());
             WriteLine(callback_, kError, kServiceInfo, __LINE__, L"GetTokenInformation Error: %s (%d)",
                       error.Text(), static_cast<int>(error.Code()));
@@ -429,8 +455,8 @@ void ReportEnvironment::GetServiceInfo(std::wstring& processPath, std::wstring& 
         DWORD nameSize = 1024;
         DWORD domainSize = 1024;
         SID_NAME_USE use = SidTypeUnknown;
-        if (!::LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, name,
-                                 &nameSize, domain, &domainSize, &use)) {
+        if (!probes_.account.lookupAccountSid(nullptr, reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid, name,
+                                              &nameSize, domain, &domainSize, &use)) {
             const SystemErrorText error(::GetLastError());
             WriteLine(callback_, kError, kServiceInfo, __LINE__, L"LookupAccountSid Error: %s (%d)",
                       error.Text(), static_cast<int>(error.Code()));

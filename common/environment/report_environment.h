@@ -14,6 +14,17 @@
 
 #include "common/util/log_callback.h"
 
+// The system calls that find the process's executable and account; a test
+// puts a failing one in place of one of them.
+namespace live_account {
+DWORD WINAPI ModuleFileName(HMODULE module, LPWSTR path, DWORD size);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
+                             PDWORD needed);
+BOOL WINAPI LookupAccountSid(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain,
+                             LPDWORD domainSize, PSID_NAME_USE use);
+}  // namespace live_account
+
 // The facts a running system decides and a test cannot steer, each reached
 // through one function so that the report's formatting can be run on fixed
 // inputs. LiveEnvironmentProbes() asks the system.
@@ -47,6 +58,16 @@ struct EnvironmentProbes {
         std::vector<BYTE> bytes;   // as many as the registry returned
     };
 
+    struct AccountCalls {
+        DWORD(WINAPI* moduleFileName)(HMODULE, LPWSTR, DWORD) = &live_account::ModuleFileName;
+        BOOL(WINAPI* openProcessToken)(HANDLE, DWORD, PHANDLE) = &live_account::OpenProcessToken;
+        BOOL(WINAPI* tokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
+                                       PDWORD) = &live_account::TokenInformation;
+        BOOL(WINAPI* lookupAccountSid)(LPCWSTR, PSID, LPWSTR, LPDWORD, LPWSTR, LPDWORD,
+                                       PSID_NAME_USE) = &live_account::LookupAccountSid;
+    };
+
+    AccountCalls account;
     bool (*versionEx)(OSVERSIONINFOEXW& info) = nullptr;
     bool (*version)(OSVERSIONINFOW& info) = nullptr;
     TimeZone (*timeZone)() = nullptr;

@@ -798,6 +798,124 @@ TEST_F(ReportEnvironmentTest, TheComputerLineFallsBackToTheBasicVersion)
     }
 }
 
+// Which account call fails, with what error; the token the real call opened
+// is watched so that every path can be seen to close it.
+enum class AccountStep { None, ModulePath, ModulePathCut, OpenToken, TokenSize, TokenRead, Lookup };
+struct AccountFakes {
+    AccountStep failing = AccountStep::None;
+    DWORD error = 0;
+    HANDLE token = nullptr;
+};
+AccountFakes g_account;
+
+bool Fails(AccountStep step)
+{
+    if (g_account.failing != step) {
+        return false;
+    }
+    ::SetLastError(g_account.error);
+    return true;
+}
+
+EnvironmentProbes::AccountCalls FailingAccountCalls()
+{
+    EnvironmentProbes::AccountCalls calls;
+    calls.moduleFileName = [](HMODULE module, LPWSTR path, DWORD size) -> DWORD {
+        if (Fails(AccountStep::ModulePath)) {
+            return 0;
+        }
+        const DWORD length = ::GetModuleFileNameW(module, path, size);
+        // A path longer than the buffer: the system cuts it to the buffer's size.
+        return Fails(AccountStep::ModulePathCut) ? size : length;
+    };
+    calls.openProcessToken = [](HANDLE process, DWORD access, PHANDLE token) -> BOOL {
+        if (Fails(AccountStep::OpenToken)) {
+            return FALSE;
+        }
+        const BOOL opened = ::OpenProcessToken(process, access, token);
+        g_account.token = opened ? *token : nullptr;
+        return opened;
+    };
+    calls.tokenInformation = [](HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
+                                PDWORD needed) -> BOOL {
+        if (buffer == nullptr && Fails(AccountStep::TokenSize)) {
+            *needed = 0;
+            return FALSE;
+        }
+        if (buffer != nullptr && Fails(AccountStep::TokenRead)) {
+            return FALSE;
+        }
+        return ::GetTokenInformation(token, kind, buffer, size, needed);
+    };
+    calls.lookupAccountSid = [](LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameSize, LPWSTR domain,
+                                LPDWORD domainSize, PSID_NAME_USE use) -> BOOL {
+        if (Fails(AccountStep::Lookup)) {
+            return FALSE;
+        }
+        return ::LookupAccountSidW(system, sid, name, nameSize, domain, domainSize, use);
+    };
+    return calls;
+}
+
+TEST_F(ReportEnvironmentTest, EachFailedAccountStepWritesItsOwnLineAndLeavesTheAccountEmpty)
+{
+    const struct {
+        AccountStep failing;
+        DWORD error;
+        std::int32_t level;
+        const wchar_t* line;  // without the error text and code
+        bool pathKept;
+    } cases[] = {
+        {AccountStep::ModulePath, ERROR_ACCESS_DENIED, 2, L"GetModuleFileNameW Error: ", false},
+        {AccountStep::ModulePathCut, ERROR_INSUFFICIENT_BUFFER, 2, L"GetModuleFileNameW Error: ", false},
+        {AccountStep::OpenToken, ERROR_ACCESS_DENIED, 1, L"OpenProcessToken Error: ", true},
+        {AccountStep::TokenSize, ERROR_INVALID_PARAMETER, 1, L"GetTokenInformation Error: ", true},
+        {AccountStep::TokenRead, ERROR_INSUFFICIENT_BUFFER, 1, L"GetTokenInformation Error: ", true},
+        {AccountStep::Lookup, ERROR_NONE_MAPPED, 1, L"LookupAccountSid Error: ", true},
+    };
+    EnvironmentProbes probes = probes_;
+    probes.account = FailingAccountCalls();
+    wchar_t ownPath[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameW(nullptr, ownPath, MAX_PATH), 0u);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.failing));
+        g_lines.clear();
+        g_account = {c.failing, c.error, nullptr};
+        ReportEnvironment report(&RecordLine, probes);
+        std::wstring path = L"stale";
+        std::wstring account = L"stale";
+        report.GetServiceInfo(path, account);
+
+        const SystemErrorText error(c.error);
+        ASSERT_EQ(g_lines.size(), 1u);
+        EXPECT_EQ(g_lines[0].text,
+                  c.line + std::wstring(error.Text()) + L" (" + std::to_wstring(c.error) + L")");
+        EXPECT_EQ(g_lines[0].level, c.level);
+        EXPECT_EQ(g_lines[0].function, "ReportEnvironment::GetServiceInfo");
+        EXPECT_EQ(path, c.pathKept ? std::wstring(ownPath) : std::wstring());
+        EXPECT_TRUE(account.empty());
+        if (g_account.token != nullptr) {
+            DWORD flags = 0;
+            EXPECT_FALSE(::GetHandleInformation(g_account.token, &flags)) << "the token was left open";
+        }
+    }
+
+    // Nothing failing: the path, the account as domain\name, and no line.
+    g_lines.clear();
+    g_account = {};
+    ReportEnvironment report(&RecordLine, probes);
+    std::wstring path;
+    std::wstring account;
+    report.GetServiceInfo(path, account);
+    EXPECT_THAT(g_lines, IsEmpty());
+    EXPECT_EQ(path, ownPath);
+    EXPECT_NE(account.find(L'\\'), std::wstring::npos) << account;
+    ASSERT_NE(g_account.token, nullptr);
+    DWORD flags = 0;
+    EXPECT_FALSE(::GetHandleInformation(g_account.token, &flags)) << "the token was left open";
+}
+
 TEST_F(ReportEnvironmentTest, TheSystemStartTimeIsNowLessTheUpTime)
 {
     ReportEnvironment report(&RecordLine, probes_);
