@@ -1,6 +1,7 @@
 // The syslog output against receivers of the test's own on loopback: the
 // receiver list, the exact bytes of each line form, the counter, the cut,
-// and TCP connections that come and go.
+// and TCP connections that come and go; and the whole logger, with these
+// receivers, the file and the event log, started and stopped many times.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -8,8 +9,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "common/logger/debug_log_settings.h"
 #include "common/logger/debug_logger.h"
 #include "common/logger/syslog_output.h"
+#include "file_contents.h"
+#include "process_census.h"
+#include "scoped_temp_folder.h"
 #include "wait_until.h"
 
 namespace {
@@ -297,6 +305,74 @@ TEST_F(SyslogOutputTest, ATcpReceiverThatComesAndGoesIsFollowed)
     accepted = Socket(accept(listener.get(), nullptr, nullptr));
     Send(L"again");
     EXPECT_THAT(Receive(accepted.get()), HasSubstr(") again\n"));
+}
+
+// A service's logger is started and stopped many times over its life (each
+// reload that switches an output, each host restart of the library): every
+// start must give back what the previous one took, with the file, syslog over
+// UDP and TCP and the event log all in use.
+TEST(LoggerLifecycleTest, StartingAndStoppingAgainLeavesNoHandleOrThreadBehind)
+{
+    const Winsock winsock;
+    const Socket udp = Bound(SOCK_DGRAM, 0);
+    Socket listener = Bound(SOCK_STREAM, 0);
+    ASSERT_EQ(listen(listener.get(), SOMAXCONN), 0);
+    std::atomic<int> accepted{0};
+    // Takes each connection the logger makes and holds it until the logger
+    // closes its end.
+    std::thread acceptor([&] {
+        for (;;) {
+            Socket connection(accept(listener.get(), nullptr, nullptr));
+            if (connection.get() == INVALID_SOCKET) {
+                return;  // the listener was closed
+            }
+            ++accepted;
+            char discard[512];
+            while (recv(connection.get(), discard, sizeof discard, 0) > 0) {
+            }
+        }
+    });
+    const ScopedTempFolder folder;
+    const std::wstring file = folder / L"lifecycle.txt";
+    const std::string hosts = "127.0.0.1:" + std::to_string(PortOf(udp)) + ",127.0.0.1:" +
+                              std::to_string(PortOf(listener)) + "/tcp";
+
+    DebugLogger logger;
+    int round = 0;
+    const auto oneLife = [&] {
+        DebugLogSettings settings;
+        settings.debugLogLevel = 3;
+        settings.syslogLevel = 3;
+        settings.eventLogLevel = 1;
+        settings.consoleLogLevel = -1;
+        std::snprintf(settings.logFile.get(), DebugLogSettings::kLogFileSize, "%ls", file.c_str());
+        std::snprintf(settings.syslogHost.get(), DebugLogSettings::kSyslogHostSize, "%s", hosts.c_str());
+        ASSERT_TRUE(logger.StartWithSettings(settings));
+        ASSERT_TRUE(logger.WaitUntilReady());
+        logger.Log(1, 0, 0, (L"life " + std::to_wstring(++round)).c_str(), nullptr);
+        logger.Stop();
+    };
+    oneLife();  // the first start may leave what the system keeps once per process
+    ASSERT_TRUE(WaitUntil([&] { return accepted.load() == 1; }));
+
+    const ProcessCensus before = ProcessCensus::Take();
+    constexpr int kLives = 20;
+    for (int life = 0; life < kLives; ++life) {
+        oneLife();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return accepted.load() == 1 + kLives; }));
+    ProcessCensus after;
+    // A connection the acceptor has not yet seen end may still hold a handle.
+    EXPECT_TRUE(WaitUntil([&] { return (after = ProcessCensus::Take()) == before; }))
+        << before << "\n" << after;
+
+    // Every life wrote its record to the file.
+    const std::string written = ReadFileBytes(file);
+    for (int life = 1; life <= 1 + kLives; ++life) {
+        EXPECT_NE(written.find("} life " + std::to_string(life) + "\r\n"), std::string::npos) << life << written;
+    }
+    listener.Reset();
+    acceptor.join();
 }
 
 }  // namespace
