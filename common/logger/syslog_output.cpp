@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/logger/debug_logger.h"
 #include "common/util/ansi_text.h"
@@ -147,7 +148,7 @@ void SyslogOutput::StartSyslog()
         }
         SyslogTarget target;
         if (ParseSyslogTarget(item, target)) {
-            targets_.push_back(target);
+            targets_.push_back(std::move(target));
         } else {
             // Not a receiver at all: said once, never sent to.
             ReportEvent(L"[DIAG] EVENT=Error_connecting_to_Syslog, ERROR=%d, EVENTMSG=\"Error connecting to %.256s\"",
@@ -163,7 +164,7 @@ void SyslogOutput::ConnectSyslogTargets()
         return;
     }
     for (SyslogTarget& target : targets_) {
-        if (target.socket == INVALID_SOCKET) {
+        if (!target.socket) {
             unsigned long address = ::inet_addr(target.host.c_str());
             bool resolved = address != INADDR_NONE;
             if (!resolved) {
@@ -175,9 +176,9 @@ void SyslogOutput::ConnectSyslogTargets()
             }
             if (resolved) {
                 target.address.sin_addr.s_addr = address;
-                target.socket = ::socket(AF_INET, target.socketType, target.protocol);
+                target.socket.reset(::socket(AF_INET, target.socketType, target.protocol));
             }
-            if (!resolved || target.socket == INVALID_SOCKET) {
+            if (!resolved || !target.socket) {
                 const int error = ::WSAGetLastError();
                 if (error != target.lastError) {
                     target.lastError = error;
@@ -191,7 +192,7 @@ void SyslogOutput::ConnectSyslogTargets()
             continue;
         }
         const AddressBytes bytes = BytesOf(target.address);
-        if (::connect(target.socket, reinterpret_cast<const sockaddr*>(&target.address),
+        if (::connect(target.socket.get(), reinterpret_cast<const sockaddr*>(&target.address),
                       sizeof(target.address)) == 0) {
             ReportEvent(L"[DIAG] EVENT=Syslog_connected, EVENTMSG=\"Connected to %d.%d.%d.%d\"",
                         bytes.a, bytes.b, bytes.c, bytes.d);
@@ -199,7 +200,7 @@ void SyslogOutput::ConnectSyslogTargets()
             target.state = 1;
             if (!logger_.Config().blockingSyslog) {
                 u_long nonBlocking = 1;
-                ::ioctlsocket(target.socket, FIONBIO, &nonBlocking);
+                ::ioctlsocket(target.socket.get(), FIONBIO, &nonBlocking);
             }
             continue;
         }
@@ -209,18 +210,14 @@ void SyslogOutput::ConnectSyslogTargets()
                         error, bytes.a, bytes.b, bytes.c, bytes.d);
         }
         target.lastError = error;
-        ::closesocket(target.socket);
-        target.socket = INVALID_SOCKET;
+        target.socket.reset();
         target.state = 0;
     }
 }
 
 void SyslogOutput::Disconnect(SyslogTarget& target)
 {
-    if (target.socket != INVALID_SOCKET) {
-        ::closesocket(target.socket);
-    }
-    target.socket = INVALID_SOCKET;
+    target.socket.reset();
     target.state = 0;
 }
 
@@ -249,7 +246,7 @@ void SyslogOutput::SendSyslog(const SYSTEMTIME& time, std::uint32_t threadId, st
     char bytes[kSyslogLineBytes + 1] = {};
     bool converted = false;
     for (SyslogTarget& target : targets_) {
-        if (target.socket == INVALID_SOCKET || target.state != 1) {
+        if (!target.socket || target.state != 1) {
             continue;
         }
         if (!converted) {
@@ -260,7 +257,7 @@ void SyslogOutput::SendSyslog(const SYSTEMTIME& time, std::uint32_t threadId, st
             }
             converted = true;
         }
-        const int sent = ::send(target.socket, bytes, static_cast<int>(std::strlen(bytes)), 0);
+        const int sent = ::send(target.socket.get(), bytes, static_cast<int>(std::strlen(bytes)), 0);
         if (sent > 0) {
             continue;
         }

@@ -12,13 +12,21 @@
 #include <vector>
 
 #include "common/logger/log_output.h"
+#include "common/util/unique_resource.h"
 
 class DebugLogger;
+
+struct socket_traits {
+    using type = SOCKET;
+    static type none() noexcept { return INVALID_SOCKET; }
+    static void close(type s) noexcept { ::closesocket(s); }
+};
+using unique_socket = unique_resource<socket_traits>;
 
 struct SyslogTarget {
     std::int32_t lastError = 0;    // last Winsock error reported; 0 after a connect
     std::int32_t state = -1;       // -1 never connected, 0 disconnected, 1 connected
-    SOCKET socket = INVALID_SOCKET;
+    unique_socket socket;
     std::int32_t socketType = SOCK_DGRAM;
     std::int32_t protocol = 0;     // 0 for UDP, IPPROTO_TCP for TCP
     sockaddr_in address = {};      // port in network order; filled when resolved

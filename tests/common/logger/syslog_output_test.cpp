@@ -176,7 +176,7 @@ TEST(SyslogTargetTest, ReceiverListItems)
             EXPECT_EQ(target.protocol, c.type == SOCK_STREAM ? IPPROTO_TCP : 0);
             EXPECT_EQ(ntohs(target.address.sin_port), c.port);
             EXPECT_EQ(target.state, -1);
-            EXPECT_EQ(target.socket, INVALID_SOCKET);
+            EXPECT_EQ(target.socket.get(), INVALID_SOCKET);
         }
     }
 }
