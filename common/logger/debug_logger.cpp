@@ -552,11 +552,12 @@ void DebugLogger::Log(std::int32_t level, std::int32_t eventId, std::int32_t thr
             return;
         }
         std::unique_ptr<LogRecord> record;
-        {
+        if (spareCount_.load(std::memory_order_relaxed) != 0) {
             RecursiveLockGuard guard(queueLock_);
             if (!spare_.empty()) {
                 record = std::move(spare_.back());
                 spare_.pop_back();
+                spareCount_.store(spare_.size(), std::memory_order_relaxed);
             }
         }
         if (!record) {
@@ -707,6 +708,7 @@ std::unique_ptr<LogRecord> DebugLogger::TakeFront() noexcept
                     // No room for more spares: the rest are freed.
                 }
             }
+            spareCount_.store(spare_.size(), std::memory_order_relaxed);
         }
         written_.clear();  // what the spares had no room for is freed here, outside the lock
     }

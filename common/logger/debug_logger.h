@@ -239,6 +239,9 @@ private:
     // `spare_` is the producers' (under the queue lock); `written_` the
     // logger thread's, handed over when it next takes the queue.
     std::vector<std::unique_ptr<LogRecord>> spare_;
+    // spare_.size(), read without the lock: a producer that would find no
+    // spare takes the queue lock once a record, not twice.
+    std::atomic<std::size_t> spareCount_{0};
     std::vector<std::unique_ptr<LogRecord>> written_;
     RecordLocalTime localTime_;  // the logger thread's
     std::atomic<std::size_t> queueLength_{0};  // read without the lock for the limit test

@@ -25,7 +25,7 @@ std::uint64_t RecordStamp() noexcept
 SYSTEMTIME RecordLocalTime::Of(std::uint64_t stamp) noexcept
 {
     const std::uint64_t second = stamp / kTicksPerSecond;
-    if (second != second_ || second_ == 0) {
+    if (second != second_) {
         const FILETIME utc = AsFileTime(second * kTicksPerSecond);
         FILETIME local;
         if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &local_)) {

@@ -41,9 +41,8 @@ protected:
 
     // About once in a hundred runs the platform's cmd fails to start the
     // platform's own regsvr32 and says it does not know the command (the
-    // same script runs clean hundreds of times in a row; every regsvr32
-    // start there also starts and loses a desktop process, the likely
-    // cause). That says nothing about the script, and each of its steps may
+    // same script runs clean hundreds of times in a row; the cause is not
+    // traced). That says nothing about the script, and each of its steps may
     // be repeated, so it is run again; a script naming a program that is
     // not there fails every attempt.
     long Run(const wchar_t* script, const wchar_t* mofcompExit, std::string& output)

@@ -22,7 +22,6 @@
 #include "common/logger/log_entry_points.h"
 #include "file_contents.h"
 #include "process_census.h"
-#include "common/environment/provider_list.h"
 #include "scoped_temp_folder.h"
 
 namespace {
